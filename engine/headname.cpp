@@ -1,0 +1,197 @@
+#include "engine/headname.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+void CHeadInfoObject::Parse(const BYTE* head) {
+    m_version = GetU32(head + 0);
+    m_fontRevision = GetU32(head + 4);
+    m_checkSumAdjustment = GetU32(head + 8);
+    m_magicNumber = GetU32(head + 12);
+    m_flags = GetU16(head + 16);
+    m_unitsPerEm = GetU16(head + 18);
+    std::memcpy(m_created, head + 20, 8);
+    std::memcpy(m_modified, head + 28, 8);
+    m_xMin = static_cast<int16_t>(GetU16(head + 36));
+    m_yMin = static_cast<int16_t>(GetU16(head + 38));
+    m_xMax = static_cast<int16_t>(GetU16(head + 40));
+    m_yMax = static_cast<int16_t>(GetU16(head + 42));
+    m_macStyle = GetU16(head + 44);
+    m_lowestRecPPEM = GetU16(head + 46);
+    m_fontDirectionHint = static_cast<int16_t>(GetU16(head + 48));
+    m_indexToLocFormat = static_cast<int16_t>(GetU16(head + 50));
+    m_glyphDataFormat = static_cast<int16_t>(GetU16(head + 52));
+}
+
+bool CTagHeadObject::ReadTable(const BYTE* /*image*/) {
+    // m_pData is set only for a table that lies inside the image.
+    if (!HasData() || m_length < kHeadTableSize) return false;
+    m_headInfo.Parse(m_pData);
+    return true;
+}
+
+void CNameRecordObject::Parse(const BYTE* table, uint32_t recordOffset, uint32_t storageStart) {
+    const BYTE* r = table + recordOffset;
+    m_platformID = GetU16(r + 0);
+    m_encodingID = GetU16(r + 2);
+    m_languageID = GetU16(r + 4);
+    m_nameID = GetU16(r + 6);
+    m_stringLength = GetU16(r + 8);
+    m_storageOffset = GetU16(r + 10);
+    const BYTE* s = table + storageStart + m_storageOffset;
+    m_string.assign(s, s + m_stringLength);
+    m_string.push_back(0);
+}
+
+namespace {
+
+struct NameKey {
+    uint16_t platform, encoding, language, nameID;
+};
+
+bool Is(const CNameRecordObject* r, const NameKey& k) {
+    return r->m_platformID == k.platform && r->m_encodingID == k.encoding && r->m_languageID == k.language &&
+           r->m_nameID == k.nameID;
+}
+
+// Records that take their sibling's string instead of storing their own.
+const NameKey kShared[4] = {{1, 1, 11, 2}, {3, 1, 0x409, 6}, {3, 1, 0x411, 2}, {3, 1, 0x411, 17}};
+const NameKey kSiblings[4] = {{1, 0, 0, 2}, {3, 1, 0x409, 4}, {3, 1, 0x409, 2}, {3, 1, 0x409, 17}};
+
+int SharedIndex(const CNameRecordObject* r) {
+    for (int i = 0; i < 4; ++i) {
+        if (Is(r, kShared[i])) return i;
+    }
+    return -1;
+}
+
+int SiblingIndex(const CNameRecordObject* r) {
+    for (int i = 0; i < 4; ++i) {
+        if (Is(r, kSiblings[i])) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+CNameTableObject::~CNameTableObject() { DeleteRecords(); }
+
+void CNameTableObject::DeleteRecords() {
+    for (INT_PTR i = 0; i < m_records.GetSize(); ++i) delete m_records.GetAt(i);
+    m_records.RemoveAll();
+}
+
+BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
+    DeleteRecords();
+    if (tableLength < 6) return FALSE;
+    m_nameFormat = GetU16(table + 0);
+    m_count = GetU16(table + 2);
+    m_stringOffset = GetU16(table + 4);
+    if (!InImage(tableLength, 6, static_cast<uint64_t>(m_count) * 12)) return FALSE;
+    for (uint32_t i = 0; i < m_count; ++i) {
+        const BYTE* r = table + 6 + 12 * i;
+        const uint64_t start = static_cast<uint64_t>(m_stringOffset) + GetU16(r + 10);
+        if (!InImage(tableLength, start, GetU16(r + 8))) {
+            DeleteRecords();
+            return FALSE;
+        }
+        CNameRecordObject* record = new CNameRecordObject;
+        record->Parse(table, 6 + 12 * i, m_stringOffset);
+        m_records.Add(record);
+    }
+    return TRUE;
+}
+
+void CNameTableObject::ComputeSize() {
+    m_headerSize = 6 + 12 * static_cast<int32_t>(m_count);
+    m_stringBytes = 0;
+    for (INT_PTR i = 0; i < m_records.GetSize(); ++i) {
+        const CNameRecordObject* r = m_records.GetAt(i);
+        if (SharedIndex(r) < 0) m_stringBytes += r->m_stringLength;
+    }
+    m_totalSize = m_headerSize + m_stringBytes;
+}
+
+void CNameTableObject::Write(BYTE* out) const {
+    PutU16(out + 0, m_nameFormat);
+    PutU16(out + 2, m_count);
+    PutU16(out + 4, m_stringOffset);
+    BYTE* storage = out + m_headerSize;
+    // The storage position lives in 16 bits like the offset fields it fills;
+    // it never exceeds the bytes already counted, so the writes stay inside
+    // the m_totalSize bytes that ComputeSize counted.
+    uint16_t position = 0;
+    uint32_t written = 0;
+    // A shared record that comes before its sibling takes offset 0.
+    uint16_t remembered[4] = {0, 0, 0, 0};
+    for (INT_PTR i = 0; i < m_records.GetSize(); ++i) {
+        const CNameRecordObject* r = m_records.GetAt(i);
+        BYTE* rec = out + 6 + 12 * i;
+        PutU16(rec + 0, r->m_platformID);
+        PutU16(rec + 2, r->m_encodingID);
+        PutU16(rec + 4, r->m_languageID);
+        PutU16(rec + 6, r->m_nameID);
+        PutU16(rec + 8, r->m_stringLength);
+        const int shared = SharedIndex(r);
+        if (shared >= 0) {
+            PutU16(rec + 10, remembered[shared]);
+            continue;
+        }
+        const int sibling = SiblingIndex(r);
+        if (sibling >= 0) remembered[sibling] = position;
+        PutU16(rec + 10, position);
+        std::memcpy(storage + written, r->m_string.data(), r->m_stringLength);
+        written += r->m_stringLength;
+        position = static_cast<uint16_t>(position + r->m_stringLength);
+    }
+}
+
+CTagNameObject::~CTagNameObject() { delete[] m_pTableData; }
+
+uint32_t CTagNameObject::ReadTable(const BYTE* /*image*/) {
+    delete[] m_pTableData;
+    m_pTableData = nullptr;
+    m_nameTable.DeleteRecords();
+    if (!HasData()) return 0;
+
+    // The table is parsed from the bytes the record names, nothing beyond.
+    if (!m_nameTable.Parse(m_pData, m_length)) return 0;
+    m_nameTable.ComputeSize();
+
+    m_length = static_cast<uint32_t>(m_nameTable.m_totalSize);
+    m_paddedLength = RoundUp4(m_nameTable.m_totalSize);
+    m_pTableData = new (std::nothrow) BYTE[static_cast<size_t>(m_paddedLength)]();
+    if (!m_pTableData) {
+        m_nameTable.DeleteRecords();
+        return 0;
+    }
+    m_nameTable.Write(m_pTableData);
+    m_checkSum = CalcCheckSum(m_pTableData, m_paddedLength);
+    return m_checkSum;
+}
+
+int CTagNameObject::GetFifthRecordString(char* out) const {
+    std::memset(out, 0, kSerialBufferSize);
+    const CNameRecordObject* r = m_nameTable.Record(4);
+    if (!r) return 0;
+    // Through a 255-byte buffer that keeps its terminator.
+    const size_t n = std::min<size_t>(r->m_stringLength, kSerialBufferSize - 1);
+    std::memcpy(out, r->m_string.data(), n);
+    return out[0] != '\0' ? 1 : 0;
+}
+
+int CTagNameObject::GetSerialStrings(char* macOut, char* winOut) const {
+    bool mac = false, win = false;
+    for (INT_PTR i = 0; i < m_nameTable.m_records.GetSize(); ++i) {
+        const CNameRecordObject* r = m_nameTable.Record(i);
+        if (!mac && Is(r, NameKey{1, 0, 0, 13})) {
+            std::memcpy(macOut, r->m_string.data(), std::min<size_t>(r->m_stringLength, kSerialBufferSize));
+            mac = true;
+        } else if (!win && Is(r, NameKey{3, 1, 0x409, 13})) {
+            std::memcpy(winOut, r->m_string.data(), std::min<size_t>(r->m_stringLength, kSerialBufferSize));
+            win = true;
+        }
+    }
+    return mac && win ? 1 : 0;
+}

@@ -1,0 +1,110 @@
+// The two tables read field by field: head (for the installed revision) and
+// name (for the font's name and its serial-number strings).
+//
+// Name strings are never decoded: a record holds the raw bytes of its string
+// (8-bit text on the Macintosh platform, UTF-16BE on Windows).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/otmodel.h"
+
+static const uint32_t kHeadTableSize = 54;
+
+class CHeadInfoObject : public COpenTypeObject {
+public:
+    // Reads the 54-byte table at head; the caller has checked that it is there.
+    void Parse(const BYTE* head);
+
+    uint32_t m_version = 0;       // 16.16 bits
+    uint32_t m_fontRevision = 0;  // 16.16 bits, compared raw
+    uint32_t m_checkSumAdjustment = 0;
+    uint32_t m_magicNumber = 0;
+    uint16_t m_flags = 0;
+    uint16_t m_unitsPerEm = 0;
+    BYTE m_created[8] = {};   // file byte order
+    BYTE m_modified[8] = {};  // file byte order
+    int16_t m_xMin = 0, m_yMin = 0, m_xMax = 0, m_yMax = 0;
+    uint16_t m_macStyle = 0;
+    uint16_t m_lowestRecPPEM = 0;
+    int16_t m_fontDirectionHint = 0;
+    int16_t m_indexToLocFormat = 0;
+    int16_t m_glyphDataFormat = 0;
+};
+
+class CTagHeadObject : public CTagObject {
+public:
+    // Parses the head table of the image; false (nothing parsed) when the
+    // record's table is not inside the image or is shorter than a head table.
+    bool ReadTable(const BYTE* image);
+
+    CHeadInfoObject m_headInfo;
+};
+
+class CNameRecordObject : public COpenTypeObject {
+public:
+    // Reads the record at table + recordOffset and its string from the string
+    // storage at table + storageStart.  The caller has checked that both lie
+    // inside the table.
+    void Parse(const BYTE* table, uint32_t recordOffset, uint32_t storageStart);
+
+    uint16_t m_platformID = 0;
+    uint16_t m_encodingID = 0;
+    uint16_t m_languageID = 0;
+    uint16_t m_nameID = 0;
+    uint16_t m_stringLength = 0;
+    uint16_t m_storageOffset = 0;
+    // The string's bytes, held whole (a name string may be far longer than a
+    // fixed buffer), followed by one zero byte.
+    std::vector<BYTE> m_string;
+};
+
+class CNameTableObject : public CTagObject {
+public:
+    ~CNameTableObject() override;
+
+    // Reads the table of tableLength bytes.  A table whose records or strings
+    // reach past its end is malformed: Parse then keeps no record and
+    // returns FALSE.
+    BOOL Parse(const BYTE* table, uint32_t tableLength);
+    void ComputeSize();
+    // Writes the re-serialised table: m_totalSize bytes at out.
+    void Write(BYTE* out) const;
+    void DeleteRecords();
+
+    CNameRecordObject* Record(INT_PTR index) const { return m_records.GetAt(index); }
+
+    uint16_t m_nameFormat = 0;
+    uint16_t m_count = 0;
+    uint16_t m_stringOffset = 0;
+    CTypedPtrArray<CObArray, CNameRecordObject*> m_records;  // owned, in table order
+    int32_t m_totalSize = 0;
+    int32_t m_headerSize = 0;   // 6 + 12 * count
+    int32_t m_stringBytes = 0;  // string storage of the re-serialised table
+};
+
+class CTagNameObject : public CTagObject {
+public:
+    CTagNameObject() = default;
+    ~CTagNameObject() override;
+
+    // Reads, re-serialises and checksums the name table; returns the new
+    // m_checkSum.  A table outside the image, or a malformed one, leaves no
+    // records (so no fifth record and no serial strings) and returns 0.
+    uint32_t ReadTable(const BYTE* image);
+
+    // 1 with the fifth record's string in out (255 bytes, always terminated);
+    // 0 when there is no fifth record or its string is empty.
+    int GetFifthRecordString(char* out) const;
+
+    // Copies the first Macintosh (1,0,0,13) and Windows (3,1,0x409,13) serial
+    // strings into the zero-filled 255-byte buffers, cut to 255 bytes; 1 when
+    // both were found.
+    int GetSerialStrings(char* macOut, char* winOut) const;
+
+    CNameTableObject m_nameTable;
+    BYTE* m_pTableData = nullptr;  // owned: the re-serialised table
+};
+
+static const int kSerialBufferSize = 255;

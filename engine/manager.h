@@ -1,0 +1,83 @@
+// COpenTypeManager: one font in the engine's hands, from reading the
+// installed file to writing and checking its revised form.  Each operation
+// runs on a fresh manager, which owns everything it reads and builds.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/headname.h"
+#include "engine/otmodel.h"
+#include "engine/sabun.h"
+#include "engine/types.h"
+#include "platform/framework/cstring.h"
+
+class COpenTypeManager : public COpenTypeObject {
+public:
+    COpenTypeManager();
+    ~COpenTypeManager() override;
+    COpenTypeManager(const COpenTypeManager&) = delete;
+    COpenTypeManager& operator=(const COpenTypeManager&) = delete;
+
+    // Frees the image, the table objects, the difference data and the output.
+    void Reset();
+
+    // The first table, in directory order, whose tag is tagName; or null.
+    CTagObject* FindTag(const char* tagName) const;
+    CTagObject* Tag(INT_PTR i) const { return m_tags.GetAt(i); }
+    CTagObject* SortedTag(INT_PTR i) const { return m_sortedTags.GetAt(i); }
+
+    // 1 when the file at path is exactly the font and revision that entry's
+    // difference file revises; revisionOut receives every head revision seen.
+    int IsTargetFont(const char* path, const DiffFileRecord* entry, int* revisionOut);
+
+    // Reads the installed font for revision: 0, 1 or 8.
+    int LoadFont(const char* path, ProgressCallbackFn callback, void* context, int fontCount, int fontIndex);
+
+    // For the name table record at `record` (inside m_pFile): copies its
+    // serial strings into macOut and winOut; 1 when both were found.
+    int GetSerialStrings(const BYTE* record, char* macOut, char* winOut);
+
+    // Builds the revised font from the loaded one and its difference file
+    // and writes it to tempPath.
+    int CreateRevisedFile(const char* fontPath, const char* paPath, const char* tempPath,
+                          ProgressCallbackFn callback, void* context, int fontCount, int fontIndex);
+    int WriteSerialRecord(const char* fontPath, const COpenTypeHeader& offsetTable, ProgressCallbackFn callback,
+                          void* context, int fontCount, int fontIndex);
+    int RecalcCheckSums(const char* fontPath, const COpenTypeHeader& offsetTable, ProgressCallbackFn callback,
+                        void* context, int fontCount, int fontIndex);
+    int VerifyRevisedFile(const char* path, uint32_t expectedSum);
+
+    // Revises one installed font from end to end.
+    int ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context, int fontCount,
+                   int fontIndex);
+
+    int32_t m_fileLength = 0;   // length of the file last opened
+    BYTE* m_pFile = nullptr;    // owned: the file image
+    CString m_fontName;         // file name and extension of the font being revised
+    COpenTypeHeader m_header;
+    BYTE* m_pOutput = nullptr;  // owned: the revised font's image
+    uint32_t m_outputLength = 0;
+    char m_macSerial[kSerialBufferSize];
+    char m_winSerial[kSerialBufferSize];
+    CTypedPtrArray<CObArray, CTagObject*> m_tags;          // owned, directory order
+    CTypedPtrArray<CSortArray, CTagObject*> m_sortedTags;  // the same objects by offset; not owned
+    CMakeSabunData* m_pSabunData = nullptr;                // owned
+    uint32_t m_outputSum = 0;  // word sum of the revised image as written
+
+private:
+    // Reads the file whole into m_pFile (with one spare byte when spareByte)
+    // and sets m_fileLength; false when it cannot be opened, is empty, is too
+    // large to be a font, or cannot be read.
+    bool ReadImage(const char* path, bool spareByte);
+};
+
+// One progress report of a font's revision.  overall is the integer form
+// fontIndex*100/fontCount + step/fontCount, or with floatForm the truncated
+// sum of the two quotients in single precision.  line1 names the font's path,
+// line2 is the step's text with the font's file name (no folder, no
+// extension) put in.  Returns the callback's answer; with no context no
+// report is made and the answer is 0.
+int ReportProgress(ProgressCallbackFn callback, void* context, int fontCount, int fontIndex, int step,
+                   bool floatForm, const char* fontPath, const char* line2Format);
+
+int OverallPercent(int fontCount, int fontIndex, int step, bool floatForm);

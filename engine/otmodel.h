@@ -1,0 +1,76 @@
+// The OpenType file as the engine reads it: the offset table and one object
+// per table record, pointing back into the file image.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/otbase.h"
+
+class CSabunTagObject;
+
+// The offset table (the first 12 bytes of the file).
+class COpenTypeHeader : public COpenTypeObject {
+public:
+    // 1 when the image begins with the CFF signature "OTTO" (the offset table
+    // is then taken over); 0 otherwise, with nothing changed.  An image of
+    // fewer than 12 bytes has no offset table.
+    int Parse(const BYTE* image, uint32_t imageLength);
+
+    int32_t m_format = -1;  // 2 once a CFF-outline offset table was parsed
+    uint32_t m_sfntVersion = 0;
+    uint16_t m_numTables = 0;
+    uint16_t m_searchRange = 0;
+    uint16_t m_entrySelector = 0;
+    uint16_t m_rangeShift = 0;
+};
+
+static const uint32_t kSfntVersionCff = 0x4F54544F;  // "OTTO"
+static const uint32_t kOffsetTableSize = 12;
+static const uint32_t kTableRecordSize = 16;
+
+// True when the image holds the offset table and numTables table records.
+bool DirectoryFits(uint32_t imageLength, uint32_t numTables);
+
+// One table of the font: its directory record and, once the revised font is
+// built, its revised form.
+class CTagObject : public COpenTypeObject {
+public:
+    CTagObject();
+    ~CTagObject() override;
+    CTagObject(const CTagObject&) = delete;
+    CTagObject& operator=(const CTagObject&) = delete;
+
+    // Fills the object from the 16-byte record.  m_pData points at the table
+    // only when the whole table (m_length bytes at m_offset) lies inside the
+    // image of imageLength bytes, and is null otherwise.  Returns m_paddedLength.
+    int32_t ReadRecord(const BYTE* record, const BYTE* image, uint32_t imageLength);
+
+    // True when the table's bytes lie inside the image it was read from.
+    bool HasData() const { return m_pData != nullptr; }
+
+    // Forms the revised table from the old one and a difference record.
+    int ApplyDifference(CSabunTagObject* record);
+
+    BYTE m_tag[4];
+    uint32_t m_checkSum = 0;
+    uint32_t m_offset = 0;
+    uint32_t m_length = 0;       // unpadded
+    char m_tagName[5];           // the tag as text, for look-ups by name
+    int32_t m_paddedLength = 0;  // the length a checksum covers
+    const BYTE* m_pData = nullptr;  // the table inside the file image; not owned
+    int32_t m_fileIndex = 0;   // directory slot: in the installed font, later in the revised one
+    int32_t m_sortedIndex = 0;  // rank in data order, likewise
+
+    BYTE* m_pNewData = nullptr;  // owned: the revised table, zero-padded to m_paddedLength
+    BYTE m_newTag[4];
+    uint32_t m_newCheckSum = 0;
+    uint32_t m_newOffset = 0;
+    uint32_t m_newLength = 0;
+    uint32_t m_newDataSize = 0;  // bytes allocated in m_pNewData
+};
+
+// The seventeen tables the engine can revise.
+bool IsKnownTag(const char* tagName);
+
+// Order of tables by file offset; never 0, so the sort is total.
+int CompareTagOffsets(const void* a, const void* b);

@@ -1,0 +1,163 @@
+#include "engine/sabun.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/framework/cfile.h"
+
+// A count with its top bit set stands for "no blocks".
+static uint32_t BlockCount(const BYTE* p) {
+    const int32_t count = static_cast<int32_t>(GetU32(p));
+    return count > 0 ? static_cast<uint32_t>(count) : 0;
+}
+
+void COldTagObject::Set(uint32_t srcOffset, uint32_t length, uint32_t dstOffset) {
+    m_srcOffset = srcOffset;
+    m_length = length;
+    m_dstOffset = dstOffset;
+}
+
+CNewTagObject::~CNewTagObject() { delete[] m_pBytes; }
+
+bool CNewTagObject::Set(uint32_t dstOffset, uint32_t length, const BYTE* bytes) {
+    m_dstOffset = dstOffset;
+    m_length = length;
+    delete[] m_pBytes;
+    m_pBytes = new (std::nothrow) BYTE[static_cast<size_t>(length) + 1]();
+    if (!m_pBytes) {
+        m_length = 0;
+        return false;
+    }
+    std::memcpy(m_pBytes, bytes, length);
+    return true;
+}
+
+CSabunTagObject::CSabunTagObject() {
+    std::memset(m_tag, 0, sizeof m_tag);
+    std::memset(m_recordTag, 0, sizeof m_recordTag);
+}
+
+CSabunTagObject::~CSabunTagObject() {
+    for (INT_PTR i = 0; i < m_copyBlocks.GetSize(); ++i) delete m_copyBlocks.GetAt(i);
+    m_copyBlocks.RemoveAll();
+    for (INT_PTR i = 0; i < m_literalBlocks.GetSize(); ++i) delete m_literalBlocks.GetAt(i);
+    m_literalBlocks.RemoveAll();
+}
+
+void CSabunTagObject::SetRecord(const BYTE* tag, uint8_t newIndex, uint8_t newSortedIndex, uint32_t dataOffset,
+                                uint32_t newLength, uint32_t newOffset) {
+    std::memcpy(m_recordTag, tag, 4);
+    std::memcpy(m_tag, tag, 4);
+    m_tag[4] = '\0';
+    m_newIndex = newIndex;
+    m_newSortedIndex = newSortedIndex;
+    m_dataOffset = dataOffset;
+    m_newLength = newLength;
+    m_newOffset = newOffset;
+}
+
+bool CSabunTagObject::ReadBlocks(const BYTE* blockData, uint64_t available) {
+    m_hasBlocks = 1;
+    uint64_t position = 0;
+    if (!InImage(available, position, 4)) return false;
+    const uint32_t copyCount = BlockCount(blockData);
+    position = 4;
+    // The whole run of copy blocks must be there before any is taken.
+    if (!InImage(available, position, static_cast<uint64_t>(copyCount) * 12)) return false;
+    for (uint32_t i = 0; i < copyCount; ++i, position += 12) {
+        COldTagObject* block = new (std::nothrow) COldTagObject;
+        if (!block) return false;
+        block->Set(GetU32(blockData + position), GetU32(blockData + position + 4), GetU32(blockData + position + 8));
+        m_copyBlocks.Add(block);
+    }
+
+    if (!InImage(available, position, 4)) return false;
+    const uint32_t literalCount = BlockCount(blockData + position);
+    position += 4;
+    for (uint32_t i = 0; i < literalCount; ++i) {
+        if (!InImage(available, position, 8)) return false;
+        const uint32_t dstOffset = GetU32(blockData + position);
+        const uint32_t length = GetU32(blockData + position + 4);
+        if (!InImage(available, position + 8, length)) return false;
+        CNewTagObject* block = new (std::nothrow) CNewTagObject;
+        if (!block) return false;
+        m_literalBlocks.Add(block);
+        if (!block->Set(dstOffset, length, blockData + position + 8)) return false;
+        position += 8 + static_cast<uint64_t>(length);
+    }
+    return true;
+}
+
+CMakeSabunData::CMakeSabunData() { std::memset(&m_sabunHeader, 0, sizeof m_sabunHeader); }
+
+CMakeSabunData::~CMakeSabunData() { Clear(); }
+
+void CMakeSabunData::Clear() {
+    for (INT_PTR i = 0; i < m_sabunTags.GetSize(); ++i) delete m_sabunTags.GetAt(i);
+    m_sabunTags.RemoveAll();
+    delete[] m_pFile;
+    m_pFile = nullptr;
+}
+
+bool CMakeSabunData::ReadWhole(const char* path) {
+    CFile file;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
+    const ULONGLONG length = file.GetLength();
+    // The length is kept in 32 bits; a file this program could have made is
+    // far below that.
+    if (length == 0 || length > 0x7FFFFFFFu) return false;
+    m_fileLength = static_cast<uint32_t>(length);
+    delete[] m_pFile;
+    m_pFile = new (std::nothrow) BYTE[static_cast<size_t>(length) + 1]();
+    if (!m_pFile) return false;
+    if (file.Read(m_pFile, m_fileLength) != m_fileLength) return false;
+    return true;
+}
+
+int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut) {
+    if (!ReadWhole(path)) return 0;
+    if (m_fileLength < kSabunProbeSize || std::memcmp(m_pFile, kSabunMagic, 4) != 0) return 0;
+    std::memcpy(fontNameOut, m_pFile + 4, 32);
+    *fromRevisionOut = static_cast<int>(GetU32(m_pFile + 36));
+    delete[] m_pFile;
+    m_pFile = nullptr;
+    return 1;
+}
+
+int CMakeSabunData::ReadFile(const char* path) {
+    if (!ReadWhole(path)) return 0;
+    if (m_fileLength < kSabunHeaderSize) return 0;
+
+    const BYTE* h = m_pFile;
+    std::memcpy(m_sabunHeader.magic, h, 4);
+    std::memcpy(m_sabunHeader.fontName, h + 4, 32);
+    m_sabunHeader.fromRevision = GetU32(h + 36);
+    m_sabunHeader.newFileLength = GetU32(h + 40);
+    m_sabunHeader.tableCount = h[44];
+    std::memcpy(m_sabunHeader.reserved1, h + 45, 4);
+    std::memcpy(m_sabunHeader.reserved2, h + 49, 4);
+
+    if (!InImage(m_fileLength, kSabunHeaderSize, static_cast<uint64_t>(m_sabunHeader.tableCount) * kSabunRecordSize)) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < m_sabunHeader.tableCount; ++i) {
+        const BYTE* r = m_pFile + kSabunHeaderSize + kSabunRecordSize * i;
+        const uint32_t dataOffset = GetU32(r + 6);
+        CSabunTagObject* record = new (std::nothrow) CSabunTagObject;
+        if (!record) return 0;
+        record->SetRecord(r, r[4], r[5], dataOffset, GetU32(r + 10), GetU32(r + 14));
+        // Appended before the checks below, so the array owns it whatever follows.
+        m_sabunTags.Add(record);
+        if (dataOffset >= m_fileLength) return 0;
+        if (dataOffset != 0 && !record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset)) return 0;
+    }
+    return 1;
+}
+
+CSabunTagObject* CMakeSabunData::FindByIndex(int newIndex) const {
+    for (INT_PTR i = 0; i < m_sabunTags.GetSize(); ++i) {
+        CSabunTagObject* record = m_sabunTags.GetAt(i);
+        if (record->m_newIndex == newIndex) return record;
+    }
+    return nullptr;
+}

@@ -1,0 +1,118 @@
+// A difference file (.pa) in memory.
+//
+// Layout, all numbers big-endian:
+//   0  magic "RVDF" | 4 fontName[32] | 36 fromRevision | 40 newFileLength |
+//   44 tableCount (1 byte) | 45 reserved1[4] | 49 reserved2[4] |
+//   53 tableCount records of 18 bytes:
+//      tag[4] newIndex(1) newSortedIndex(1) dataOffset(4) newLength(4) newOffset(4)
+// A record whose dataOffset is 0 takes its table over unchanged; otherwise
+// dataOffset points at a block list:
+//   copyCount(4), copyCount x {srcOffset, length, dstOffset},
+//   literalCount(4), literalCount x {dstOffset, length, length bytes}.
+// A count with its top bit set means no blocks of that kind.
+//
+// The file comes from outside: the readers check every record, block list
+// and literal against the file's length and refuse a file that reaches past
+// its end, so nothing is read outside the buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/otbase.h"
+
+static const char kSabunMagic[4] = {'R', 'V', 'D', 'F'};
+static const uint32_t kSabunHeaderSize = 53;
+static const uint32_t kSabunRecordSize = 18;
+static const uint32_t kSabunProbeSize = 40;  // what ReadHeader takes: magic, name, fromRevision
+
+struct SabunHeader {
+    BYTE magic[4];
+    BYTE fontName[32];
+    uint32_t fromRevision;
+    uint32_t newFileLength;
+    uint8_t tableCount;
+    BYTE reserved1[4];
+    BYTE reserved2[4];
+};
+
+// One copy block: bytes of the old table put into the new one.
+class COldTagObject : public COpenTypeObject {
+public:
+    void Set(uint32_t srcOffset, uint32_t length, uint32_t dstOffset);
+
+    uint32_t m_srcOffset = 0;
+    uint32_t m_length = 0;
+    uint32_t m_dstOffset = 0;
+};
+
+// One literal block: bytes carried in the difference file.
+class CNewTagObject : public COpenTypeObject {
+public:
+    ~CNewTagObject() override;
+    // Copies length bytes; false when the buffer cannot be had.
+    bool Set(uint32_t dstOffset, uint32_t length, const BYTE* bytes);
+
+    uint32_t m_dstOffset = 0;
+    uint32_t m_length = 0;
+    BYTE* m_pBytes = nullptr;  // owned: m_length bytes and one zero byte
+};
+
+// One table record with its block list.
+class CSabunTagObject : public COpenTypeObject {
+public:
+    CSabunTagObject();
+    ~CSabunTagObject() override;
+    CSabunTagObject(const CSabunTagObject&) = delete;
+    CSabunTagObject& operator=(const CSabunTagObject&) = delete;
+
+    void SetRecord(const BYTE* tag, uint8_t newIndex, uint8_t newSortedIndex, uint32_t dataOffset,
+                   uint32_t newLength, uint32_t newOffset);
+
+    // Parses the block list at blockData, which has `available` bytes up to
+    // the end of the file image.  False when the list or a literal reaches
+    // past the end (or memory runs out); the blocks read so far stay.
+    bool ReadBlocks(const BYTE* blockData, uint64_t available);
+
+    COldTagObject* CopyBlock(INT_PTR i) const { return m_copyBlocks.GetAt(i); }
+    CNewTagObject* LiteralBlock(INT_PTR i) const { return m_literalBlocks.GetAt(i); }
+
+    char m_tag[5];  // the tag bytes and a NUL
+    CTypedPtrArray<CSortArray, COldTagObject*> m_copyBlocks;   // owned, file order
+    CTypedPtrArray<CObArray, CNewTagObject*> m_literalBlocks;  // owned, file order
+    int m_hasBlocks = 0;  // 1 once a block list was read
+
+    BYTE m_recordTag[4];
+    uint8_t m_newIndex = 0;
+    uint8_t m_newSortedIndex = 0;
+    uint32_t m_dataOffset = 0;
+    uint32_t m_newLength = 0;
+    uint32_t m_newOffset = 0;
+};
+
+class CMakeSabunData : public COpenTypeObject {
+public:
+    CMakeSabunData();
+    ~CMakeSabunData() override;
+    CMakeSabunData(const CMakeSabunData&) = delete;
+    CMakeSabunData& operator=(const CMakeSabunData&) = delete;
+
+    // 1 when the file is a difference file: fontNameOut (33 bytes, zeroed by
+    // the caller) receives the 32 name bytes, fromRevisionOut the revision.
+    int ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut);
+
+    // 1 when the whole file was read into m_sabunHeader and m_sabunTags.
+    int ReadFile(const char* path);
+
+    CSabunTagObject* FindByIndex(int newIndex) const;
+    CSabunTagObject* Record(INT_PTR i) const { return m_sabunTags.GetAt(i); }
+    void Clear();
+
+    CTypedPtrArray<CObArray, CSabunTagObject*> m_sabunTags;  // owned, record order
+    SabunHeader m_sabunHeader;
+    uint32_t m_fileLength = 0;
+    BYTE* m_pFile = nullptr;  // owned: the whole file and one zero byte
+
+private:
+    // Opens path and reads it whole into m_pFile; false when that fails.
+    bool ReadWhole(const char* path);
+};

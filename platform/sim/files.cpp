@@ -1,0 +1,399 @@
+// Files and folder listings of the simulated machine.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/sim/machine.h"
+
+using sim::M;
+
+namespace {
+
+DWORD ErrorFromErrno(int e) {
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_INVALID_NAME;
+    default: return ERROR_ACCESS_DENIED;
+    }
+}
+
+BOOL Fail(DWORD error) {
+    M().lastError = error;
+    return FALSE;
+}
+
+// A host file without its owner's write bit plays the read-only attribute:
+// the tests run as root, for whom the kernel would ignore the bits.
+bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+bool ParentExists(const std::string& host) {
+    size_t slash = host.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    struct stat st;
+    return ::stat(host.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Windows lets a second opener in only when every handle already open shares
+// the access it asks for, and its own sharing allows every access already
+// granted.
+bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share) {
+    for (const auto& entry : M().files) {
+        const sim::FileHandle& h = entry.second;
+        if (h.dev != dev || h.ino != ino) continue;
+        if ((access & GENERIC_READ) && !(h.share & FILE_SHARE_READ)) return false;
+        if ((access & GENERIC_WRITE) && !(h.share & FILE_SHARE_WRITE)) return false;
+        if ((h.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+        if ((h.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+        // An open with no data access (attributes only) still conflicts with
+        // nothing; a handle that shares nothing blocks every data opener.
+    }
+    return true;
+}
+
+bool OpenByAnyHandle(dev_t dev, ino_t ino, DWORD* sharedWith) {
+    DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool any = false;
+    for (const auto& entry : M().files) {
+        if (entry.second.dev == dev && entry.second.ino == ino) {
+            any = true;
+            shared &= entry.second.share;
+        }
+    }
+    if (sharedWith) *sharedWith = shared;
+    return any;
+}
+
+sim::FileHandle* LookUp(HANDLE h) {
+    auto it = M().files.find(reinterpret_cast<uintptr_t>(h));
+    return it == M().files.end() ? nullptr : &it->second;
+}
+
+FILETIME FileTimeFromUnix(time_t t) {
+    // 100-ns intervals since 1601-01-01.
+    uint64_t v = (static_cast<uint64_t>(t) + 11644473600ULL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(v);
+    ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
+    return ft;
+}
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+// Windows wildcard match, '*' and '?', without regard to ASCII case.
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') {
+        for (const char* n = name;; ++n) {
+            if (WildcardMatch(pattern + 1, n)) return true;
+            if (*n == '\0') return false;
+        }
+    }
+    if (*name == '\0') return false;
+    if (*pattern == '?' || Upper(*pattern) == Upper(*name)) return WildcardMatch(pattern + 1, name + 1);
+    return false;
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError(void) { return M().lastError; }
+
+void WINAPI SetLastError(DWORD error) { M().lastError = error; }
+
+BOOL WINAPI IsDBCSLeadByte(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD, HANDLE) {
+    if (sim::Enter("CreateFileA")) return INVALID_HANDLE_VALUE;
+    std::string host;
+    if (!sim::Resolve(fileName, &host)) return INVALID_HANDLE_VALUE;
+
+    struct stat st;
+    bool exists = ::stat(host.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!exists && !ParentExists(host)) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    bool create = false, truncate = false;
+    switch (disposition) {
+    case CREATE_NEW:
+        if (exists) {
+            Fail(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        create = true;
+        break;
+    case CREATE_ALWAYS:
+        create = !exists;
+        truncate = exists;
+        break;
+    case OPEN_EXISTING:
+        if (!exists) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case OPEN_ALWAYS: create = !exists; break;
+    case TRUNCATE_EXISTING:
+        if (!exists) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        truncate = true;
+        break;
+    default: Fail(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+
+    if (exists) {
+        if ((access & GENERIC_WRITE || truncate) && ReadOnly(st)) {
+            Fail(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!SharingAllows(st.st_dev, st.st_ino, access, share)) {
+            Fail(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+
+    int flags = O_CLOEXEC;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
+    else if (access & GENERIC_WRITE) flags |= O_WRONLY;
+    else flags |= O_RDONLY;
+    if (create) flags |= O_CREAT | O_EXCL;
+    if (truncate) flags |= O_TRUNC;
+    if (truncate && !(access & GENERIC_WRITE)) flags = (flags & ~O_ACCMODE) | O_RDWR;
+
+    int fd = ::open(host.c_str(), flags, 0644);
+    if (fd < 0) {
+        Fail(ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat opened;
+    ::fstat(fd, &opened);
+
+    sim::FileHandle h;
+    h.fd = fd;
+    h.host = host;
+    h.dev = opened.st_dev;
+    h.ino = opened.st_ino;
+    h.access = access;
+    h.share = share;
+    uintptr_t id = M().nextHandle;
+    M().nextHandle += 4;
+    M().files[id] = h;
+    M().lastError = (exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) ? ERROR_ALREADY_EXISTS
+                                                                                            : ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD bytesRead, LPOVERLAPPED) {
+    if (bytesRead) *bytesRead = 0;
+    if (sim::Enter("ReadFile")) return FALSE;
+    sim::FileHandle* h = LookUp(file);
+    if (!h) return Fail(ERROR_INVALID_HANDLE);
+    if (!(h->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    char* p = static_cast<char*>(buffer);
+    DWORD total = 0;
+    while (total < toRead) {
+        size_t chunk = std::min<size_t>(toRead - total, 1u << 30);
+        ssize_t got = ::read(h->fd, p + total, chunk);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return Fail(ERROR_READ_FAULT);
+        }
+        if (got == 0) break;
+        total += static_cast<DWORD>(got);
+    }
+    if (bytesRead) *bytesRead = total;
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
+    if (bytesWritten) *bytesWritten = 0;
+    if (sim::Enter("WriteFile")) return FALSE;
+    sim::FileHandle* h = LookUp(file);
+    if (!h) return Fail(ERROR_INVALID_HANDLE);
+    if (!(h->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const char* p = static_cast<const char*>(buffer);
+    DWORD total = 0;
+    while (total < toWrite) {
+        size_t chunk = std::min<size_t>(toWrite - total, 1u << 30);
+        ssize_t put = ::write(h->fd, p + total, chunk);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+        }
+        total += static_cast<DWORD>(put);
+    }
+    if (bytesWritten) *bytesWritten = total;
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
+    if (sim::Enter("GetFileSize")) return INVALID_FILE_SIZE;
+    sim::FileHandle* h = LookUp(file);
+    struct stat st;
+    if (!h || ::fstat(h->fd, &st) != 0) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (high) *high = static_cast<DWORD>(size >> 32);
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(size);
+}
+
+BOOL WINAPI CloseHandle(HANDLE object) {
+    if (sim::Enter("CloseHandle")) {
+        // A failed close still releases the handle, as on Windows; the caller
+        // only learns that something went wrong.
+        auto it = M().files.find(reinterpret_cast<uintptr_t>(object));
+        if (it != M().files.end()) {
+            ::close(it->second.fd);
+            M().files.erase(it);
+        }
+        return FALSE;
+    }
+    auto it = M().files.find(reinterpret_cast<uintptr_t>(object));
+    if (it == M().files.end()) return Fail(ERROR_INVALID_HANDLE);
+    int rc = ::close(it->second.fd);
+    M().files.erase(it);
+    if (rc != 0) return Fail(ERROR_WRITE_FAULT);
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName) {
+    if (sim::Enter("DeleteFileA")) return FALSE;
+    std::string host;
+    if (!sim::Resolve(fileName, &host)) return FALSE;
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0) return Fail(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (S_ISDIR(st.st_mode) || ReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD shared = 0;
+    if (OpenByAnyHandle(st.st_dev, st.st_ino, &shared) && !(shared & FILE_SHARE_DELETE)) {
+        return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (::unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    if (sim::Enter("FindFirstFileA")) return INVALID_HANDLE_VALUE;
+    if (!pattern) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Split the pattern into the folder and the last component, at a
+    // separator that begins a character.
+    size_t cut = std::string::npos;
+    for (size_t i = 0; pattern[i];) {
+        unsigned char c = static_cast<unsigned char>(pattern[i]);
+        if (IsDBCSLeadByte(c) && pattern[i + 1]) {
+            i += 2;
+            continue;
+        }
+        if (c == '\\' || c == '/') cut = i;
+        ++i;
+    }
+    if (cut == std::string::npos) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string folder(pattern, cut + 1);
+    std::string mask(pattern + cut + 1);
+    std::string host;
+    if (!sim::Resolve(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir) {
+        Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool isRoot = folder.size() == 3;  // "X:\" lists no "." and ".."
+    sim::FindHandle find;
+    while (dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        bool dots = name == "." || name == "..";
+        if (dots && isRoot) continue;
+        std::string ansi = dots ? name : sim::AnsiFromUtf8(name);
+        if (ansi.size() >= MAX_PATH) continue;  // not reachable through the ANSI functions
+        if (!WildcardMatch(mask.c_str(), ansi.c_str())) continue;
+        struct stat st;
+        if (::stat((host + "/" + name).c_str(), &st) != 0) continue;  // a dangling link is no entry
+        WIN32_FIND_DATAA fd;
+        std::memset(&fd, 0, sizeof fd);
+        fd.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        if (!S_ISDIR(st.st_mode) && ReadOnly(st)) fd.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        fd.ftCreationTime = fd.ftLastAccessTime = fd.ftLastWriteTime = FileTimeFromUnix(st.st_mtime);
+        if (!S_ISDIR(st.st_mode)) {
+            fd.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+            fd.nFileSizeLow = static_cast<DWORD>(st.st_size);
+        }
+        std::memcpy(fd.cFileName, ansi.c_str(), ansi.size() + 1);
+        find.entries.push_back(fd);
+    }
+    ::closedir(dir);
+    // NTFS lists a folder in the order of its upper-cased names; the
+    // simulated machine does the same, so listings are repeatable.
+    std::sort(find.entries.begin(), find.entries.end(), [](const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b) {
+        const char* x = a.cFileName;
+        const char* y = b.cFileName;
+        for (; *x && *y; ++x, ++y) {
+            if (Upper(*x) != Upper(*y)) {
+                return static_cast<unsigned char>(Upper(*x)) < static_cast<unsigned char>(Upper(*y));
+            }
+        }
+        return *x == '\0' && *y != '\0';
+    });
+    if (find.entries.empty()) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = find.entries[0];
+    find.next = 1;
+    uintptr_t id = M().nextHandle;
+    M().nextHandle += 4;
+    M().finds[id] = std::move(find);
+    M().lastError = ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA data) {
+    if (sim::Enter("FindNextFileA")) return FALSE;
+    auto it = M().finds.find(reinterpret_cast<uintptr_t>(findFile));
+    if (it == M().finds.end()) return Fail(ERROR_INVALID_HANDLE);
+    sim::FindHandle& find = it->second;
+    if (find.next >= find.entries.size()) return Fail(ERROR_NO_MORE_FILES);
+    *data = find.entries[find.next++];
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE findFile) {
+    bool failed = sim::Enter("FindClose");
+    auto it = M().finds.find(reinterpret_cast<uintptr_t>(findFile));
+    if (it == M().finds.end()) return Fail(ERROR_INVALID_HANDLE);
+    M().finds.erase(it);
+    return failed ? FALSE : TRUE;
+}

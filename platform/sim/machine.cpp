@@ -1,0 +1,224 @@
+#include "platform/sim/machine.h"
+
+#include <dirent.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+
+Machine& M() {
+    static Machine machine;
+    return machine;
+}
+
+void Reset() {
+    Machine& m = M();
+    for (auto& entry : m.files) {
+        if (entry.second.fd >= 0) ::close(entry.second.fd);
+    }
+    m = Machine();
+}
+
+void MapDrive(char letter, const std::string& hostFolder, UINT driveType) {
+    std::string host = hostFolder;
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    M().drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = Drive{host, driveType};
+}
+
+void FailCall(const char* api, unsigned nth, DWORD error) {
+    M().failures.push_back(FailureRule{api, nth == 0 ? 1 : nth, error});
+}
+
+void FailAnyCall(unsigned nth, DWORD error) {
+    M().failures.push_back(FailureRule{std::string(), nth == 0 ? 1 : nth, error});
+}
+
+void ClearFailures() { M().failures.clear(); }
+
+uint64_t CallCount(const char* api) {
+    auto it = M().counts.find(api);
+    return it == M().counts.end() ? 0 : it->second;
+}
+
+uint64_t TotalCalls() { return M().total; }
+
+const std::vector<std::string>& CallLog() { return M().log; }
+
+int OpenHandleCount() { return static_cast<int>(M().files.size() + M().finds.size()); }
+
+bool Enter(const char* api) {
+    Machine& m = M();
+    ++m.counts[api];
+    ++m.total;
+    m.log.emplace_back(api);
+    bool fail = false;
+    DWORD error = 0;
+    for (auto it = m.failures.begin(); it != m.failures.end();) {
+        if (it->api.empty() || it->api == api) {
+            if (--it->remaining == 0) {
+                if (!fail) {
+                    fail = true;
+                    error = it->error;
+                }
+                it = m.failures.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+    if (fail) m.lastError = error;
+    return fail;
+}
+
+// ---------------------------------------------------------------------------
+// Code page 932
+
+namespace {
+
+std::string Convert(const char* to, const char* from, const std::string& in, bool substitute, bool* ok) {
+    *ok = true;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        *ok = false;
+        return std::string();
+    }
+    std::string out;
+    std::vector<char> inBuf(in.begin(), in.end());
+    char* inPtr = inBuf.data();
+    size_t inLeft = inBuf.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, static_cast<size_t>(outPtr - buffer));
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            if (!substitute) {
+                *ok = false;
+                break;
+            }
+            // Skip one whole UTF-8 character of the input and put '?' for it.
+            out += '?';
+            size_t skip = 1;
+            while (skip < inLeft && (static_cast<unsigned char>(inPtr[skip]) & 0xC0) == 0x80) ++skip;
+            inPtr += skip;
+            inLeft -= skip;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+}  // namespace
+
+std::string AnsiFromUtf8(const std::string& utf8) {
+    bool ok = false;
+    return Convert("CP932", "UTF-8", utf8, true, &ok);
+}
+
+bool Utf8FromAnsi(const std::string& ansi, std::string* utf8) {
+    bool ok = false;
+    *utf8 = Convert("UTF-8", "CP932", ansi, false, &ok);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+namespace {
+
+bool AsciiCaseEqual(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+// Splits the part after "X:\" into components at separators that begin a
+// character (a 0x5C trail byte belongs to its double-byte character).
+std::vector<std::string> Components(const char* rest) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (size_t i = 0; rest[i];) {
+        unsigned char c = static_cast<unsigned char>(rest[i]);
+        if (IsDBCSLeadByte(c) && rest[i + 1]) {
+            current += rest[i];
+            current += rest[i + 1];
+            i += 2;
+            continue;
+        }
+        if (c == '\\' || c == '/') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += static_cast<char>(c);
+        }
+        ++i;
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
+}  // namespace
+
+bool Resolve(const char* windowsPath, std::string* host) {
+    Machine& m = M();
+    if (!windowsPath || !std::isalpha(static_cast<unsigned char>(windowsPath[0])) || windowsPath[1] != ':' ||
+        (windowsPath[2] != '\\' && windowsPath[2] != '/')) {
+        m.lastError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    auto drive = m.drives.find(static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0]))));
+    if (drive == m.drives.end()) {
+        m.lastError = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    std::string path = drive->second.host;
+    for (const std::string& ansi : Components(windowsPath + 3)) {
+        if (ansi == ".") continue;
+        if (ansi == "..") {
+            // Never climb above the drive's root folder.
+            if (path.size() > drive->second.host.size()) path.erase(path.rfind('/'));
+            continue;
+        }
+        std::string name;
+        if (!Utf8FromAnsi(ansi, &name) || name.find('\0') != std::string::npos) {
+            m.lastError = ERROR_INVALID_NAME;
+            return false;
+        }
+        std::string candidate = path + "/" + name;
+        struct stat st;
+        if (::lstat(candidate.c_str(), &st) != 0) {
+            // Windows names are case-insensitive: look for a differently cased one.
+            if (DIR* dir = ::opendir(path.c_str())) {
+                while (dirent* e = ::readdir(dir)) {
+                    if (AsciiCaseEqual(e->d_name, name)) {
+                        candidate = path + "/" + e->d_name;
+                        break;
+                    }
+                }
+                ::closedir(dir);
+            }
+        }
+        path = candidate;
+    }
+    *host = path;
+    return true;
+}
+
+std::string HostPath(const char* windowsPath) {
+    std::string host;
+    DWORD saved = M().lastError;
+    bool ok = Resolve(windowsPath, &host);
+    M().lastError = saved;
+    return ok ? host : std::string();
+}
+
+}  // namespace sim

@@ -1,0 +1,65 @@
+// State of the simulated machine shared by the files that implement its API.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace sim {
+
+struct Drive {
+    std::string host;  // host folder, without a trailing slash
+    UINT type = kDriveFixed;
+};
+
+struct FileHandle {
+    int fd = -1;
+    std::string host;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
+struct FindHandle {
+    std::vector<WIN32_FIND_DATAA> entries;
+    size_t next = 0;
+};
+
+struct FailureRule {
+    std::string api;  // empty: any function
+    uint64_t remaining = 0;
+    DWORD error = 0;
+};
+
+struct Machine {
+    std::map<char, Drive> drives;  // upper-case letters
+    std::map<uintptr_t, FileHandle> files;
+    std::map<uintptr_t, FindHandle> finds;
+    uintptr_t nextHandle = 0x100;
+    std::vector<FailureRule> failures;
+    std::map<std::string, uint64_t> counts;
+    std::vector<std::string> log;
+    uint64_t total = 0;
+    DWORD lastError = 0;
+};
+
+Machine& M();
+
+// Counts the call and applies the failure rules: true when this call must
+// fail, with the rule's error already set as the last error.
+bool Enter(const char* api);
+
+// Host path of a Windows path.  Existing components are matched without
+// regard to ASCII letter case, as Windows matches names; the rest are taken
+// as given.  Returns false (with the last error set) when the path is not on
+// a mapped drive, is relative, or has a name that cannot be converted.
+bool Resolve(const char* windowsPath, std::string* host);
+
+}  // namespace sim

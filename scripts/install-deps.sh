@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a job needs, and nothing when they are there.
+#   install-deps.sh test   build and test natively
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libbenchmark-dev python3-fonttools fonts-noto-cjk opentype-sanitizer)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

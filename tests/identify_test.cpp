@@ -1,0 +1,149 @@
+#include <cstring>
+
+#include "engine/manager.h"
+#include "platform/framework/cfile.h"
+#include "tests/support/sim_fixture.h"
+
+using testdata::Bytes;
+using testdata::FontBuilder;
+using testdata::HeadTable;
+
+namespace {
+
+const uint32_t kRev1 = 0x00010000;
+const uint32_t kRev2 = 0x00010290;
+
+DiffFileRecord Entry(const char* fontName, uint32_t fromRevision) {
+    DiffFileRecord e;
+    std::memset(&e, 0, sizeof e);
+    std::strcpy(e.fontName, fontName);
+    e.fromRevision = static_cast<int>(fromRevision);
+    return e;
+}
+
+class IdentifyTest : public testdata::SimMachineTest {
+protected:
+    // Identification of the bytes as C:\Fonts\f.otf; revision is -1 when untouched.
+    int Identify(const Bytes& font, const DiffFileRecord& entry, int* revision) {
+        Put("C:\\Fonts\\f.otf", font);
+        COpenTypeManager m;
+        *revision = -1;
+        int r = m.IsTargetFont("C:\\Fonts\\f.otf", &entry, revision);
+        EXPECT_EQ(m.m_pFile, nullptr);
+        EXPECT_EQ(m.m_tags.GetSize(), 0);
+        return r;
+    }
+};
+
+}  // namespace
+
+TEST_F(IdentifyTest, TheExactFontAndRevisionIsATarget) {
+    int revision = 0;
+    EXPECT_EQ(Identify(testdata::SmallFont(kRev1, "Sorame Gothic W3"), Entry("Sorame Gothic W3", kRev1), &revision), 1);
+    EXPECT_EQ(revision, static_cast<int>(kRev1));
+}
+
+TEST_F(IdentifyTest, AnotherRevisionIsNotButReportsTheInstalledOne) {
+    int revision = 0;
+    EXPECT_EQ(Identify(testdata::SmallFont(kRev2, "Sorame Gothic W3"), Entry("Sorame Gothic W3", kRev1), &revision), 0);
+    EXPECT_EQ(revision, static_cast<int>(kRev2));
+}
+
+TEST_F(IdentifyTest, AnotherNameIsNot) {
+    int revision = 0;
+    EXPECT_EQ(Identify(testdata::SmallFont(kRev1, "Sorame Gothic W4"), Entry("Sorame Gothic W3", kRev1), &revision), 0);
+    EXPECT_EQ(Identify(testdata::SmallFont(kRev1, "Sorame Gothic W3x"), Entry("Sorame Gothic W3", kRev1), &revision), 0);
+}
+
+TEST_F(IdentifyTest, TheSecondOfTwoHeadTablesCanMatch) {
+    Bytes font = FontBuilder()
+                     .Table("head", HeadTable(kRev2))
+                     .Table("head", HeadTable(kRev1))
+                     .Table("name", testdata::StandardNameTable("Sorame Gothic W3", "m", "w"))
+                     .Build();
+    int revision = 0;
+    EXPECT_EQ(Identify(font, Entry("Sorame Gothic W3", kRev1), &revision), 1);
+    EXPECT_EQ(revision, static_cast<int>(kRev1));
+}
+
+TEST_F(IdentifyTest, ATableOutsideTheKnownListDoesNotMatter) {
+    Bytes font = FontBuilder()
+                     .Table("DSIG", Bytes(8, 0))
+                     .Table("head", HeadTable(kRev1))
+                     .Table("name", testdata::StandardNameTable("Sorame Gothic W3", "m", "w"))
+                     .Build();
+    int revision = 0;
+    EXPECT_EQ(Identify(font, Entry("Sorame Gothic W3", kRev1), &revision), 1);
+}
+
+TEST_F(IdentifyTest, OtherFilesAreNotTargetsAndLeaveTheRevisionAlone) {
+    const DiffFileRecord entry = Entry("Sorame Gothic W3", kRev1);
+    Bytes good = testdata::SmallFont(kRev1, "Sorame Gothic W3");
+    Bytes trueType = FontBuilder()
+                         .SfntVersion(0x00010000)
+                         .Table("head", HeadTable(kRev1))
+                         .Table("name", testdata::StandardNameTable("Sorame Gothic W3", "m", "w"))
+                         .Build();
+    Bytes collection = good;
+    std::memcpy(collection.data(), "ttcf", 4);
+    Bytes noHead = FontBuilder().Table("name", testdata::StandardNameTable("Sorame Gothic W3", "m", "w")).Build();
+    Bytes noName = FontBuilder().Table("head", HeadTable(kRev1)).Build();
+
+    struct Case {
+        const char* what;
+        Bytes font;
+        bool revisionSeen;
+    };
+    const Case cases[] = {
+        {"empty file", Bytes(), false},
+        {"TrueType outlines", trueType, false},
+        {"font collection", collection, false},
+        {"cut offset table", Bytes(good.begin(), good.begin() + 8), false},
+        {"directory past the end", Bytes(good.begin(), good.begin() + 12 + 16 * 3), false},
+        {"numTables 0xFFFF", FontBuilder()
+                                 .Table("head", HeadTable(kRev1))
+                                 .NumTables(0xFFFF)
+                                 .Build(),
+         false},
+        {"no head table", noHead, false},
+        {"no name table", noName, true},
+    };
+    for (const Case& c : cases) {
+        int revision = 0;
+        EXPECT_EQ(Identify(c.font, entry, &revision), 0) << c.what;
+        EXPECT_EQ(revision != -1, c.revisionSeen) << c.what;
+    }
+}
+
+TEST_F(IdentifyTest, TablesReachingPastTheFileAreNotRead) {
+    const DiffFileRecord entry = Entry("Sorame Gothic W3", kRev1);
+    Bytes font = testdata::SmallFont(kRev1, "Sorame Gothic W3");
+    // The name table is the eighth record; the head table the fourth.
+    Bytes nameOut = font;
+    testdata::PutU32(nameOut, 12 + 16 * 7 + 12, 0x00100000);  // length far past the end
+    Bytes headOut = font;
+    testdata::PutU32(headOut, 12 + 16 * 3 + 8, 0xFFFFFFF0);  // offset that wraps
+    int revision = 0;
+    EXPECT_EQ(Identify(nameOut, entry, &revision), 0);
+    EXPECT_EQ(revision, static_cast<int>(kRev1));
+    EXPECT_EQ(Identify(headOut, entry, &revision), 0);
+    EXPECT_EQ(revision, -1);
+}
+
+TEST_F(IdentifyTest, AFileInUseOrUnreadableIsNotATarget) {
+    const DiffFileRecord entry = Entry("Sorame Gothic W3", kRev1);
+    Put("C:\\Fonts\\f.otf", testdata::SmallFont(kRev1, "Sorame Gothic W3"));
+    int revision = -1;
+    {
+        CFile other;
+        ASSERT_TRUE(other.Open("C:\\Fonts\\f.otf", CFile::modeRead | CFile::shareDenyWrite));
+        COpenTypeManager m;
+        EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 0);
+    }
+    sim::FailCall("ReadFile");
+    COpenTypeManager m;
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 0);
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\missing.otf", &entry, &revision), 0);
+    EXPECT_EQ(revision, -1);
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 1);
+}

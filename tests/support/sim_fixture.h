@@ -1,0 +1,36 @@
+// A fresh simulated machine for each test: drive C: is an empty host folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+#include "tests/support/builders.h"
+
+namespace testdata {
+
+class SimMachineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Host folder behind a drive letter (C: is mapped in SetUp).
+    std::string MapNewDrive(char letter, UINT type = sim::kDriveFixed);
+
+    // Files by their Windows path; folders on the way are created.
+    void Put(const std::string& windowsPath, const Bytes& bytes);
+    Bytes Get(const std::string& windowsPath);
+    bool Exists(const std::string& windowsPath);
+    void MakeFolder(const std::string& windowsPath);
+
+    std::string m_root;  // host folder holding every drive of this test
+};
+
+// A real font made by tests/fonts/make_test_fonts.py, or empty when the fonts
+// were not generated (the caller then skips).
+Bytes RealFont(const std::string& fileName);
+std::string RealFontPath(const std::string& fileName);
+
+}  // namespace testdata

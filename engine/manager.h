@@ -69,6 +69,18 @@ private:
     // and sets m_fileLength; false when it cannot be opened, is empty, is too
     // large to be a font, or cannot be read.
     bool ReadImage(const char* path, bool spareByte);
+
+    // True when the difference file read into m_pSabunData describes a
+    // revised font that can be built from the loaded one without any byte
+    // landing outside its place (see build.cpp).
+    bool DifferenceFits() const;
+
+    // Directory slot (below numTables, inside the output image) of the first
+    // record tagged tag in m_pOutput; -1 when there is none.
+    int FindOutputRecord(const char* tag, uint32_t numTables) const;
+
+    // Creates tempPath and writes the output image to it: 0 or 3.
+    int WriteOutput(const char* tempPath);
 };
 
 // One progress report of a font's revision.  overall is the integer form

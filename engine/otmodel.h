@@ -31,6 +31,12 @@ static const uint32_t kTableRecordSize = 16;
 // True when the image holds the offset table and numTables table records.
 bool DirectoryFits(uint32_t imageLength, uint32_t numTables);
 
+// Sum, modulo 2^32, of the big-endian 32-bit words of a buffer.  The
+// length / 4 whole words are counted; with padTail the last 1 to 3 bytes, if
+// any, are added as one more word padded with zero bytes on the right (the
+// OpenType rule), otherwise they are left out.
+uint32_t WordSum(const BYTE* data, uint64_t length, bool padTail = false);
+
 // One table of the font: its directory record and, once the revised font is
 // built, its revised form.
 class CTagObject : public COpenTypeObject {

@@ -1,0 +1,216 @@
+// Building the revised font: each table formed from the installed one and
+// its difference record, the tables put together into one image, the image
+// finished (serial strings, checksums) and written to the temporary file.
+//
+// A difference file is checked as a whole before anything is built.  A file
+// that does not describe a sound font for exactly the installed one (a table
+// missing or doubled, a slot taken twice or left empty, tables overlapping
+// each other or the directory, bytes taken from outside an old table) would
+// otherwise leave a damaged font in place of a working one; it is refused
+// with the result for a font that does not fit its difference file.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "engine/manager.h"
+#include "platform/framework/cfile.h"
+
+namespace {
+
+// Lengths are held in signed 32 bits where checksums are taken; no revised
+// font of ours comes anywhere near this.
+const uint64_t kMaxOutputLength = 0x7FFFFFFCu;
+
+uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
+
+uint64_t Smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
+
+}  // namespace
+
+int CTagObject::ApplyDifference(CSabunTagObject* record) {
+    if (m_pNewData) {
+        delete[] m_pNewData;
+        m_pNewData = nullptr;
+        m_newDataSize = 0;
+        std::memset(m_newTag, 0, sizeof m_newTag);
+        m_newCheckSum = 0;
+        m_newOffset = 0;
+        m_newLength = 0;
+    }
+    m_fileIndex = record->m_newIndex;
+    m_sortedIndex = record->m_newSortedIndex;
+
+    // A record without a block list takes the old table over; its own
+    // newLength plays no part.
+    const bool unchanged = !record->m_hasBlocks;
+    const uint64_t length = unchanged ? m_length : record->m_newLength;
+    if (length > kMaxOutputLength) return 0;
+    if (m_length != 0 && !m_pData) return 0;
+    const uint64_t padded = Padded(length);
+    m_pNewData = new (std::nothrow) BYTE[static_cast<size_t>(padded) + 1]();
+    if (!m_pNewData) return 0;
+    m_newDataSize = static_cast<uint32_t>(padded + 1);
+    m_paddedLength = static_cast<int32_t>(padded);
+
+    if (unchanged) {
+        // Only the table's own bytes: whatever followed it in the installed
+        // file is not part of it, and the revised file holds zeros there.
+        if (m_length != 0) std::memcpy(m_pNewData, m_pData, m_length);
+    } else {
+        // The old table reads as its m_length bytes followed by zeros up to
+        // its padded length; nothing beyond that is part of it.
+        const uint64_t oldPadded = Padded(m_length);
+        for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
+            const COldTagObject* block = record->CopyBlock(i);
+            if (block->m_dstOffset >= length) continue;
+            const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
+            if (!InImage(oldPadded, block->m_srcOffset, n)) return 0;
+            const uint64_t fromTable = block->m_srcOffset < m_length ? Smaller(n, m_length - block->m_srcOffset) : 0;
+            BYTE* out = m_pNewData + block->m_dstOffset;
+            if (fromTable != 0) std::memcpy(out, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
+            std::memset(out + fromTable, 0, static_cast<size_t>(n - fromTable));
+        }
+        for (INT_PTR i = 0; i < record->m_literalBlocks.GetSize(); ++i) {
+            const CNewTagObject* block = record->LiteralBlock(i);
+            if (block->m_dstOffset >= length) continue;
+            const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
+            std::memcpy(m_pNewData + block->m_dstOffset, block->m_pBytes, static_cast<size_t>(n));
+        }
+    }
+
+    std::memcpy(m_newTag, m_tag, sizeof m_newTag);
+    m_newLength = static_cast<uint32_t>(length);
+    m_newOffset = record->m_newOffset;
+    m_newCheckSum = CalcCheckSum(m_pNewData, m_paddedLength);
+    return 1;
+}
+
+bool COpenTypeManager::DifferenceFits() const {
+    if (!m_pSabunData) return false;
+    const SabunHeader& header = m_pSabunData->m_sabunHeader;
+    const uint32_t count = header.tableCount;
+    // One record for every table of the installed font, and no other.
+    if (count != m_header.m_numTables || m_tags.GetSize() != count || m_pSabunData->m_sabunTags.GetSize() != count) {
+        return false;
+    }
+
+    const uint64_t directoryEnd = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * count;
+    const uint64_t fileLength = header.newFileLength;
+    if (fileLength % 4 != 0 || fileLength < directoryEnd || fileLength > kMaxOutputLength) return false;
+
+    bool slotTaken[256] = {};
+    std::vector<std::pair<uint64_t, uint64_t>> extents;
+    extents.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const CSabunTagObject* record = m_pSabunData->Record(i);
+        if (record->m_newIndex >= count || slotTaken[record->m_newIndex]) return false;
+        slotTaken[record->m_newIndex] = true;
+        for (uint32_t k = 0; k < i; ++k) {
+            if (std::memcmp(m_pSabunData->Record(k)->m_recordTag, record->m_recordTag, 4) == 0) return false;
+        }
+        const CTagObject* old = FindTag(record->m_tag);
+        if (!old || std::memcmp(old->m_tag, record->m_recordTag, 4) != 0) return false;
+        if (old->m_length != 0 && !old->HasData()) return false;
+
+        // Every table starts on a 4-byte boundary after the directory, and
+        // its zero padding is as much its own as its bytes are.
+        const uint64_t length = record->m_hasBlocks ? record->m_newLength : old->m_length;
+        const uint64_t offset = record->m_newOffset;
+        if (offset % 4 != 0 || offset < directoryEnd) return false;
+        if (!InImage(fileLength, offset, Padded(length))) return false;
+        extents.emplace_back(offset, offset + Padded(length));
+
+        const uint64_t oldPadded = Padded(old->m_length);
+        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+            const COldTagObject* block = record->CopyBlock(b);
+            if (!InImage(oldPadded, block->m_srcOffset, block->m_length)) return false;
+        }
+    }
+
+    std::sort(extents.begin(), extents.end());
+    for (size_t i = 1; i < extents.size(); ++i) {
+        if (extents[i].first < extents[i - 1].second) return false;
+    }
+    return true;
+}
+
+int COpenTypeManager::WriteOutput(const char* tempPath) {
+    CFile file;
+    if (!file.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return kReviseTempFailed;
+    const BOOL written = file.Write(m_pOutput, m_outputLength);
+    // A failed close may have lost data that the write accepted.
+    const BOOL closed = file.Close();
+    return written && closed ? kReviseOk : kReviseTempFailed;
+}
+
+int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath, const char* tempPath,
+                                        ProgressCallbackFn callback, void* context, int fontCount, int fontIndex) {
+    auto report = [&](int step, bool floatForm, const char* line2) {
+        return ReportProgress(callback, context, fontCount, fontIndex, step, floatForm, fontPath, line2);
+    };
+    auto build = [&]() -> int {
+        if (report(40, false, "%sのファイルをオープンしています。")) return kReviseStopped;
+
+        delete m_pSabunData;
+        m_pSabunData = new (std::nothrow) CMakeSabunData;
+        if (!m_pSabunData || !m_pSabunData->ReadFile(paPath)) return kReviseDiffUnreadable;
+
+        if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
+        if (!DifferenceFits()) return kReviseLoadFailed;
+
+        m_outputLength = m_pSabunData->m_sabunHeader.newFileLength;
+        delete[] m_pOutput;
+        m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1]();
+        if (!m_pOutput) return kReviseLoadFailed;
+
+        PutU32(m_pOutput, m_header.m_sfntVersion);
+        PutU16(m_pOutput + 4, m_header.m_numTables);
+        PutU16(m_pOutput + 6, m_header.m_searchRange);
+        PutU16(m_pOutput + 8, m_header.m_entrySelector);
+        PutU16(m_pOutput + 10, m_header.m_rangeShift);
+
+        const int tableCount = m_pSabunData->m_sabunHeader.tableCount;
+        for (int i = 0; i < tableCount; ++i) {
+            CSabunTagObject* record = m_pSabunData->FindByIndex(i);
+            if (!record) return kReviseLoadFailed;
+            CTagObject* tag = FindTag(record->m_tag);
+            if (!tag) return kReviseLoadFailed;
+            if (!tag->ApplyDifference(record)) return kReviseLoadFailed;
+        }
+
+        for (int j = 0; j < tableCount; ++j) {
+            if (j >= m_tags.GetSize()) return kReviseLoadFailed;
+            const CTagObject* tag = m_tags.GetAt(j);
+            if (!tag->m_pNewData || tag->m_fileIndex < 0) return kReviseLoadFailed;
+            const uint64_t at = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * tag->m_fileIndex;
+            if (!InImage(m_outputLength, at, kTableRecordSize)) return kReviseLoadFailed;
+            if (!InImage(m_outputLength, tag->m_newOffset, tag->m_newLength)) return kReviseLoadFailed;
+            BYTE* record = m_pOutput + at;
+            std::memcpy(record, tag->m_newTag, 4);
+            PutU32(record + 4, tag->m_newCheckSum);
+            PutU32(record + 8, tag->m_newOffset);
+            PutU32(record + 12, tag->m_newLength);
+            if (tag->m_newLength != 0) std::memcpy(m_pOutput + tag->m_newOffset, tag->m_pNewData, tag->m_newLength);
+        }
+
+        int result = WriteSerialRecord(fontPath, m_header, callback, context, fontCount, fontIndex);
+        if (result != kReviseOk) return result;
+        result = RecalcCheckSums(fontPath, m_header, callback, context, fontCount, fontIndex);
+        if (result != kReviseOk) return result;
+
+        // A stop asked for here comes too late to save the work: the file is
+        // still written, and the driver removes it.
+        if (report(90, true, "%sのファイルを作成しています。")) result = kReviseStopped;
+
+        if (WriteOutput(tempPath) != kReviseOk) return kReviseTempFailed;
+        m_outputSum += WordSum(m_pOutput, m_outputLength);
+        return result;
+    };
+
+    const int result = build();
+    delete[] m_pOutput;
+    m_pOutput = nullptr;
+    return result;
+}

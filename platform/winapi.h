@@ -14,6 +14,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <cstdlib>  // rand
+#include <ctime>    // _time64
 
 #else  // the simulated machine
 
@@ -139,5 +141,52 @@ BOOL WINAPI FindClose(HANDLE findFile);
 
 // Multi-byte text: the ANSI code page of the simulated machine is 932.
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+
+// Drives.
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+
+DWORD WINAPI GetLogicalDriveStringsA(DWORD bufferLength, LPSTR buffer);
+UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
+
+// The program's own file and the system's temporary folder.
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
+
+// Whole-file operations.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_COPY_ALLOWED 0x00000002u
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+#define ERROR_NOT_SAME_DEVICE 17L
+
+BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+
+// Time.  Sleep runs on the simulated machine's clock and never waits.
+void WINAPI Sleep(DWORD milliseconds);
+
+// The run-time library's 64-bit time.  A 32-bit glibc declares a
+// __time64_t of its own (the same 64-bit count); elsewhere it is ours.
+#include <cstdlib>  // rand, srand
+#include <ctime>
+#if !(defined(__TIMESIZE) && __TIMESIZE != 64)
+typedef int64_t __time64_t;
+#endif
+__time64_t _time64(__time64_t* timer);
+
+// The program's own resources: in the simulated machine, the compiled
+// resources of res/ built into the program, exactly as Windows loads them.
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 
 #endif  // _WIN32

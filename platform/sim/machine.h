@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,6 +49,13 @@ struct Machine {
     std::vector<std::string> log;
     uint64_t total = 0;
     DWORD lastError = 0;
+
+    // System side (system.cpp).
+    std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
+    std::string tempPath = "C:\\Windows\\Temp\\";
+    int64_t timeBase = 1700000000;  // 2023-11-14 22:13:20 UTC
+    uint64_t sleptMs = 0;
+    std::function<void(DWORD)> sleepHook;
 };
 
 Machine& M();
@@ -61,5 +69,14 @@ bool Enter(const char* api);
 // as given.  Returns false (with the last error set) when the path is not on
 // a mapped drive, is relative, or has a name that cannot be converted.
 bool Resolve(const char* windowsPath, std::string* host);
+
+}  // namespace sim
+
+namespace sim {
+
+// The compiled resource of the given type and ordinal name (any language).
+bool FindResource(int type, int name, const unsigned char** data, size_t* size);
+// A string-table text converted to code page 932; false when it is missing.
+bool LoadResourceString(UINT id, std::string* ansi);
 
 }  // namespace sim

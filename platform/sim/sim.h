@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,21 @@ const std::vector<std::string>& CallLog();
 
 // Number of handles (files and listings) still open: a leak detector for tests.
 int OpenHandleCount();
+
+// The program's own path (GetModuleFileNameA) and the temporary folder
+// (GetTempPathA, which ends with a backslash), as Windows paths.
+void SetModulePath(const std::string& windowsPath);
+void SetTempPath(const std::string& windowsPath);
+
+// The simulated clock.  _time64 answers the time set here plus whatever the
+// program has slept since; Sleep advances the clock and returns at once.
+void SetTime(int64_t secondsSince1970);
+uint64_t SleptMilliseconds();  // total slept since the last Reset
+// Called on every Sleep, after the clock moved: lets a test act "while the
+// program waits" (change a file, arm a failure).
+void OnSleep(std::function<void(DWORD milliseconds)> hook);
+
+// Seeds the run-time library's rand, for repeatable temporary names.
+void SeedRandom(unsigned seed);
 
 }  // namespace sim

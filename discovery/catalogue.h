@@ -1,0 +1,22 @@
+// The target font catalogue, compiled in and read-only.
+//
+// Every table is an array of rows of exactly 260 bytes (MAX_PATH), each row
+// one NUL-terminated string with zeros after it.  Consumers read rows as
+// strings and walk every table from its first row to its last.
+//
+// No font base name is a prefix of another: the search matches installed
+// files by base-name prefix, so this keeps every file on a single row.
+#pragma once
+
+static const int kCatalogueRowSize = 260;
+static const int kCatalogueFontCount = 44;
+static const int kNoticeLineCount = 23;
+
+// Five-digit product codes; searched only as a set, never by row.
+extern const char g_productCodes[kCatalogueFontCount][kCatalogueRowSize];
+// The start dialog's notice, code page 932: heading, 21 family lines, an empty row.
+extern const char g_noticeLines[kNoticeLineCount][kCatalogueRowSize];
+// Target font file names: base name (ASCII letters, digits, hyphens) + ".otf".
+extern const char g_fontFileNames[kCatalogueFontCount][kCatalogueRowSize];
+// The difference file for the same row: base name + ".pa".
+extern const char g_diffFileNames[kCatalogueFontCount][kCatalogueRowSize];

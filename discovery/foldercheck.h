@@ -1,0 +1,61 @@
+// CFolderCheckCtrl: the process's one search controller.  It knows the
+// usable difference files of the host folder beside the program, walks the
+// fixed drives for the installed fonts they revise, collects the download
+// tool's copies of the target fonts, and pairs a font with its difference
+// file by name.
+#pragma once
+
+#include <map>
+
+#include "engine/types.h"
+#include "platform/framework/coblist.h"
+#include "platform/winapi.h"
+
+class CFolderCheckCtrl {
+public:
+    CFolderCheckCtrl();
+    virtual ~CFolderCheckCtrl();
+    CFolderCheckCtrl(const CFolderCheckCtrl&) = delete;
+    CFolderCheckCtrl& operator=(const CFolderCheckCtrl&) = delete;
+
+    // Records every valid difference file of the host folder; always 1.
+    int ScanDiffFolder();
+
+    // The difference file whose base name begins the font's file name, or
+    // null.  revision is accepted for the callers' sake and not used.
+    DiffFileRecord* FindDiffFile(const char* fontPath, int revision);
+
+    // The whole search: the drive survey, then the walk of the fixed drives.
+    void SearchFonts(SearchStatusCallbackFn callback, void* context);
+    // 1 when the drive list was walked to its end; 0 with no list or on a stop.
+    int CollectFixedDrives(SearchStatusCallbackFn callback, void* context);
+    // 1 when every fixed drive was walked; 0 on a stop.
+    int SearchDrives(SearchStatusCallbackFn callback, void* context);
+    // folder ends with a backslash; depth is 0 for a drive root.  1 to go on,
+    // 0 when the callback asked to stop.
+    int SearchFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int depth);
+
+    // Range-tested access: an index outside 0 .. count-1 gives null.
+    INT_PTR GetFoundFontCount() const { return m_foundFonts.GetSize(); }
+    FoundFontRecord* GetFoundFont(INT_PTR i) const { return m_foundFonts.GetAt(i); }
+    INT_PTR GetDiffFileCount() const { return m_diffFiles.GetSize(); }
+    DiffFileRecord* GetDiffFile(INT_PTR i) const { return m_diffFiles.GetAt(i); }
+
+    char m_driveStrings[MAX_PATH];
+    std::map<char*, int> m_drives;  // root string inside m_driveStrings -> DRIVE_FIXED
+    CTypedPtrArray<CObArray, FoundFontRecord*> m_foundFonts;  // owned, in the order found
+    CTypedPtrArray<CObArray, DiffFileRecord*> m_diffFiles;    // owned, in listing order
+    CTypedPtrArray<CObArray, char*> m_downloadFiles;          // owned heap strings
+
+private:
+    void TestFontFile(const char* folder, const char* name);
+    void TestDownloadCopy(const char* folder, const char* name);
+};
+
+// The controller, created (and the host folder scanned) on the first call.
+CFolderCheckCtrl* GetFolderCheckCtrl();
+// Deletes the controller, if any; the next GetFolderCheckCtrl makes a new one.
+void ReleaseFolderCheckCtrl();
+
+// Subfolders met by every walk so far; every 30th is reported.
+extern int g_folderCount;

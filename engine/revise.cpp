@@ -1,0 +1,139 @@
+// COpenTypeManager::ReviseFont: one installed font from end to end.
+//
+// The installed font is the user's only copy, so it is never written in
+// place.  The revised font is first made complete in a new file beside it,
+// in the same folder, and then moved over it with one rename: at every
+// moment the installed path holds either the old font or the new one, whole.
+// When the new font cannot be confirmed after the move, the old font's bytes,
+// which the manager still holds, go back the same way.
+#include <cstdio>
+#include <cstring>
+
+#include "discovery/foldercheck.h"
+#include "engine/manager.h"
+#include "platform/framework/cfile.h"
+#include "platform/framework/cstring.h"
+
+namespace {
+
+// Names with a random part: how many to try before giving up when each one
+// turns out to be taken already.
+const int kNameTries = 16;
+// The wait after the copy, before the font is read back.
+const DWORD kSettleMilliseconds = 300;
+
+long long Now() { return static_cast<long long>(_time64(nullptr)); }
+
+bool NameTaken() {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// Reserves a temporary file: the temporary folder, the current time and a
+// random part, created new and empty.  A file someone else already has under
+// such a name is never touched; another name is tried instead.
+bool ReserveTempFile(CString* tempPath) {
+    char folder[MAX_PATH];
+    std::memset(folder, 0, sizeof folder);
+    const DWORD length = GetTempPathA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) return false;
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        CString candidate;
+        candidate.Format("%s%lld%d", folder, Now(), std::rand() % 255);
+        if (candidate.GetLength() >= MAX_PATH) return false;
+        CFile file;
+        if (file.Open(candidate, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
+            if (!file.Close()) {
+                DeleteFileA(candidate);
+                return false;
+            }
+            *tempPath = candidate;
+            return true;
+        }
+        if (!NameTaken()) return false;
+    }
+    return false;
+}
+
+// How a new file beside the installed font came out.
+enum FillResult { kFilled, kFillNameTaken, kFillFailed };
+
+// Makes a complete new file at besidePath (which must not exist) and moves it
+// over target in one step.  fill creates the file and leaves nothing behind
+// when it fails.  False when the target could not be replaced; it is then as
+// it was, and no file is left beside it.
+template <class Fill>
+bool ReplaceWhole(const char* target, Fill fill) {
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        CString beside;
+        beside.Format("%s.%lld%d.new", target, Now(), std::rand() % 255);
+        const FillResult filled = fill(static_cast<const char*>(beside));
+        if (filled == kFillNameTaken) continue;
+        if (filled == kFillFailed) return false;
+        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        DeleteFileA(beside);
+        return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context,
+                                 int fontCount, int fontIndex) {
+    if (LoadFont(fontPath, callback, context, fontCount, fontIndex) != kReviseOk) return kReviseLoadFailed;
+
+    std::memset(m_macSerial, 0, sizeof m_macSerial);
+    std::memset(m_winSerial, 0, sizeof m_winSerial);
+    // LoadFont has checked that the whole directory lies inside the image.
+    for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
+        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        if (std::memcmp(record, "name", 4) != 0) continue;
+        GetSerialStrings(record, m_macSerial, m_winSerial);
+        break;
+    }
+
+    CFolderCheckCtrl* control = GetFolderCheckCtrl();
+    const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;
+    if (!diff) return kReviseLoadFailed;
+
+    CString tempPath;
+    if (!ReserveTempFile(&tempPath)) return kReviseTempFailed;
+
+    int result = CreateRevisedFile(fontPath, diff->diffPath, tempPath, callback, context, fontCount, fontIndex);
+    if (result == kReviseOk) {
+        const bool replaced = ReplaceWhole(fontPath, [&](const char* beside) {
+            if (CopyFileA(tempPath, beside, TRUE)) return kFilled;
+            return NameTaken() ? kFillNameTaken : kFillFailed;
+        });
+        if (!replaced) {
+            result = kReviseCopyFailed;
+        } else {
+            // The answer to this last report is not heeded: the font is already replaced.
+            if (context) {
+                ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
+                               "テンポラリフォルダからファイルをコピーしています。");
+            }
+            Sleep(kSettleMilliseconds);
+            result = VerifyRevisedFile(fontPath, m_outputSum);
+            if (result != kReviseOk && m_pFile && m_fileLength > 0) {
+                // Put the font back exactly as it was loaded.
+                const BYTE* original = m_pFile;
+                const UINT originalLength = static_cast<UINT>(m_fileLength);
+                ReplaceWhole(fontPath, [&](const char* beside) {
+                    CFile file;
+                    if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
+                        return NameTaken() ? kFillNameTaken : kFillFailed;
+                    }
+                    bool ok = file.Write(original, originalLength) && FlushFileBuffers(file.m_hFile);
+                    ok = file.Close() && ok;
+                    if (!ok) DeleteFileA(beside);
+                    return ok ? kFilled : kFillFailed;
+                });
+            }
+        }
+    }
+    // Only our own file: it was created new above.
+    DeleteFileA(tempPath);
+    return result;
+}

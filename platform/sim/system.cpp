@@ -1,0 +1,320 @@
+// System side of the simulated machine: drives, the program's own path, the
+// temporary folder, whole-file copy and move, the clock.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+using sim::M;
+
+namespace {
+
+BOOL Fail(DWORD error) {
+    M().lastError = error;
+    return FALSE;
+}
+
+BOOL Succeed() {
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
+DWORD ErrorFromErrno(int e) {
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_INVALID_NAME;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
+    default: return ERROR_ACCESS_DENIED;
+    }
+}
+
+// The owner's write bit plays the read-only attribute (see files.cpp).
+bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+std::string Parent(const std::string& host) {
+    size_t slash = host.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : host.substr(0, slash);
+}
+
+bool IsFolder(const std::string& host) {
+    struct stat st;
+    return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The sharing of every handle open on the file, combined; false when none is.
+bool OpenShares(const struct stat& st, DWORD* shared, DWORD* accessGranted) {
+    bool any = false;
+    *shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    *accessGranted = 0;
+    for (const auto& entry : M().files) {
+        if (entry.second.dev != st.st_dev || entry.second.ino != st.st_ino) continue;
+        any = true;
+        *shared &= entry.second.share;
+        *accessGranted |= entry.second.access;
+    }
+    return any;
+}
+
+// Whether an opener asking for access with the given sharing would get in.
+bool SharingAllows(const struct stat& st, DWORD access, DWORD share) {
+    DWORD shared = 0, granted = 0;
+    if (!OpenShares(st, &shared, &granted)) return true;
+    if ((access & GENERIC_READ) && !(shared & FILE_SHARE_READ)) return false;
+    if ((access & GENERIC_WRITE) && !(shared & FILE_SHARE_WRITE)) return false;
+    if ((granted & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+    if ((granted & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+    return true;
+}
+
+char DriveOf(const char* windowsPath) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0])));
+}
+
+// Copies the host file from to a new host file to (created with O_EXCL when
+// exclusive); on any failure the destination is removed again, as Windows
+// removes a partly written copy.
+bool CopyHostFile(const std::string& from, const std::string& to, bool exclusive, DWORD* error) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        *error = ErrorFromErrno(errno);
+        return false;
+    }
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC), 0644);
+    if (out < 0) {
+        *error = ErrorFromErrno(errno);
+        ::close(in);
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            *error = ERROR_READ_FAULT;
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                *error = errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+                ok = false;
+                break;
+            }
+            done += put;
+        }
+        if (!ok) break;
+    }
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        *error = ERROR_WRITE_FAULT;
+        ok = false;
+    }
+    if (!ok) ::unlink(to.c_str());
+    return ok;
+}
+
+void SyncPath(const std::string& host, int flags) {
+    int fd = ::open(host.c_str(), flags | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+namespace sim {
+
+void SetModulePath(const std::string& windowsPath) { M().modulePath = windowsPath; }
+void SetTempPath(const std::string& windowsPath) { M().tempPath = windowsPath; }
+void SetTime(int64_t secondsSince1970) {
+    M().timeBase = secondsSince1970;
+    M().sleptMs = 0;
+}
+uint64_t SleptMilliseconds() { return M().sleptMs; }
+void OnSleep(std::function<void(DWORD)> hook) { M().sleepHook = std::move(hook); }
+void SeedRandom(unsigned seed) { std::srand(seed); }
+
+}  // namespace sim
+
+DWORD WINAPI GetLogicalDriveStringsA(DWORD bufferLength, LPSTR buffer) {
+    if (sim::Enter("GetLogicalDriveStringsA")) return 0;
+    std::string list;
+    for (const auto& drive : M().drives) {  // std::map: letter order
+        list += drive.first;
+        list += ":\\";
+        list += '\0';
+    }
+    // The answer without the final terminator; when the buffer is too small,
+    // the size it would need, with it, and nothing is written.
+    if (list.size() + 1 > bufferLength || !buffer) {
+        M().lastError = ERROR_SUCCESS;
+        return static_cast<DWORD>(list.size() + 1);
+    }
+    std::memcpy(buffer, list.data(), list.size());
+    buffer[list.size()] = '\0';
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(list.size());
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR root) {
+    if (sim::Enter("GetDriveTypeA")) return DRIVE_UNKNOWN;
+    if (!root || !std::isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':' ||
+        !(root[2] == '\0' || ((root[2] == '\\' || root[2] == '/') && root[3] == '\0'))) {
+        return DRIVE_NO_ROOT_DIR;
+    }
+    auto it = M().drives.find(DriveOf(root));
+    return it == M().drives.end() ? DRIVE_NO_ROOT_DIR : it->second.type;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size) {
+    if (sim::Enter("GetModuleFileNameA")) return 0;
+    if (!fileName || size == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    const std::string& path = M().modulePath;
+    if (path.size() + 1 > size) {
+        // As Windows does since Vista: truncated, terminated, the full size returned.
+        std::memcpy(fileName, path.data(), size - 1);
+        fileName[size - 1] = '\0';
+        M().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    std::memcpy(fileName, path.c_str(), path.size() + 1);
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(path.size());
+}
+
+DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer) {
+    if (sim::Enter("GetTempPathA")) return 0;
+    const std::string& path = M().tempPath;
+    if (path.size() + 1 > bufferLength || !buffer) {
+        M().lastError = ERROR_SUCCESS;
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(path.size());
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists) {
+    if (sim::Enter("CopyFileA")) return FALSE;
+    std::string from, to;
+    if (!sim::Resolve(existingFileName, &from) || !sim::Resolve(newFileName, &to)) return FALSE;
+    struct stat src;
+    if (::stat(from.c_str(), &src) != 0) return Fail(IsFolder(Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (S_ISDIR(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    // The source is read with others allowed to read it too.
+    if (!SharingAllows(src, GENERIC_READ, FILE_SHARE_READ)) return Fail(ERROR_SHARING_VIOLATION);
+
+    struct stat dst;
+    const bool exists = ::stat(to.c_str(), &dst) == 0;
+    if (!exists && !IsFolder(Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (exists) {
+        if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+        if (S_ISDIR(dst.st_mode) || ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return Fail(ERROR_SHARING_VIOLATION);
+        if (!SharingAllows(dst, GENERIC_WRITE, 0)) return Fail(ERROR_SHARING_VIOLATION);
+    }
+    DWORD error = 0;
+    if (!CopyHostFile(from, to, failIfExists != FALSE, &error)) return Fail(error);
+    return Succeed();
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (sim::Enter("MoveFileExA")) return FALSE;
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_INVALID_PARAMETER);  // not simulated
+    std::string from, to;
+    if (!sim::Resolve(existingFileName, &from) || !sim::Resolve(newFileName, &to)) return FALSE;
+    struct stat src;
+    if (::lstat(from.c_str(), &src) != 0) return Fail(IsFolder(Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    DWORD shared = 0, granted = 0;
+    // Renaming needs delete access to the source.
+    if (OpenShares(src, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION);
+
+    struct stat dst;
+    const bool exists = ::lstat(to.c_str(), &dst) == 0;
+    if (!exists && !IsFolder(Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (exists) {
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return Succeed();
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+        // A file in use can be replaced only when every opener shares delete access.
+        if (OpenShares(dst, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_ACCESS_DENIED);
+    }
+
+    const bool writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
+    if (DriveOf(existingFileName) != DriveOf(newFileName)) {
+        // Another volume: no rename; a copy only when the caller allows it.
+        if (!(flags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(src.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
+        std::string staged = to + ".~simmove";
+        DWORD error = 0;
+        if (!CopyHostFile(from, staged, false, &error)) return Fail(error);
+        if (writeThrough) SyncPath(staged, O_RDONLY);
+        if (::rename(staged.c_str(), to.c_str()) != 0) {
+            error = ErrorFromErrno(errno);
+            ::unlink(staged.c_str());
+            return Fail(error);
+        }
+        ::unlink(from.c_str());
+    } else {
+        if (writeThrough && !S_ISDIR(src.st_mode)) SyncPath(from, O_RDONLY);
+        // rename(2) replaces the target in one step: no one ever sees it half written.
+        if (::rename(from.c_str(), to.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    }
+    if (writeThrough) SyncPath(Parent(to), O_RDONLY | O_DIRECTORY);
+    return Succeed();
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    if (sim::Enter("FlushFileBuffers")) return FALSE;
+    auto it = M().files.find(reinterpret_cast<uintptr_t>(file));
+    if (it == M().files.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (!(it->second.access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (::fsync(it->second.fd) != 0) return Fail(ERROR_WRITE_FAULT);
+    return Succeed();
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+    if (sim::Enter("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
+    std::string host;
+    if (!sim::Resolve(fileName, &host)) return INVALID_FILE_ATTRIBUTES;
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0) {
+        Fail(IsFolder(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    M().lastError = ERROR_SUCCESS;
+    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    return FILE_ATTRIBUTE_ARCHIVE | (ReadOnly(st) ? FILE_ATTRIBUTE_READONLY : 0);
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    sim::Enter("Sleep");  // cannot fail; counted like every call
+    M().sleptMs += milliseconds;
+    if (M().sleepHook) {
+        // The hook may set a new hook or clear it: call a copy.
+        std::function<void(DWORD)> hook = M().sleepHook;
+        hook(milliseconds);
+    }
+}
+
+__time64_t _time64(__time64_t* timer) {
+    sim::Enter("_time64");
+    const __time64_t now = static_cast<__time64_t>(M().timeBase + static_cast<int64_t>(M().sleptMs / 1000));
+    if (timer) *timer = now;
+    return now;
+}

@@ -1,0 +1,325 @@
+// One installed font revised from end to end on the simulated machine, and
+// every way it can fail: the installed font is left whole each time.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "discovery/foldercheck.h"
+#include "engine/manager.h"
+#include "tests/support/sim_fixture.h"
+
+#if __has_include("tools/paproducer/paproducer.h")
+#include "tools/paproducer/paproducer.h"
+#define HAVE_PAPRODUCER 1
+#endif
+
+using testdata::Bytes;
+using testdata::BytesOf;
+using testdata::FontBuilder;
+using testdata::GetU16;
+using testdata::GetU32;
+
+namespace {
+
+const uint32_t kRev1 = 0x00010000;
+const char kFont[] = "D:\\Fonts\\Sorame-Gothic-Pro-W3.otf";
+const char kTemp[] = "C:\\Windows\\Temp\\";
+const char kHost[] = "C:\\Program Files\\Sorame\\Updater\\host\\";
+const int64_t kNow = 1700000000;
+
+#define REQUIRE_FONT(bytes, name)                                                       \
+    Bytes bytes = testdata::RealFont(name);                                             \
+    if (bytes.empty()) {                                                                \
+        if (std::getenv("REQUIRE_REAL_FONTS")) FAIL() << "missing real font " << name;  \
+        GTEST_SKIP() << "real font " << name << " not generated";                       \
+    }
+
+Bytes Post(uint8_t fill) { return Bytes(32, fill); }
+
+// The small target font with its post table chosen by the test.
+Bytes GothicFont(const Bytes& post, bool withName = true, bool withHead = true) {
+    Bytes cff = BytesOf("CFF-DATA-FOR-TESTS-");
+    for (int i = 0; i < 200; ++i) cff.push_back(static_cast<uint8_t>(i * 7));
+    FontBuilder b;
+    b.Table("CFF ", cff).Table("OS/2", Bytes(96, 0x22)).Table("cmap", Bytes(40, 0x33));
+    if (withHead) b.Table("head", testdata::HeadTable(kRev1));
+    b.Table("hhea", Bytes(36, 0x44)).Table("hmtx", Bytes(64, 0x55)).Table("maxp", Bytes(6, 0x66));
+    if (withName) b.Table("name", testdata::StandardNameTable("Sorame Gothic Pro W3", "MAC-SERIAL-0001", "WIN-SERIAL-0001"));
+    b.Table("post", post);
+    return b.Build();
+}
+
+// A difference file that keeps every table of font in its slot and place,
+// except the tables in `replaced`, whose bytes it carries whole.
+Bytes DiffFor(const Bytes& font, const std::map<std::string, Bytes>& replaced = {}, const std::string& extraTag = "") {
+    testdata::DiffBuilder d;
+    d.FontName("Sorame Gothic Pro W3").FromRevision(kRev1).NewFileLength(static_cast<uint32_t>(font.size()));
+    const uint16_t n = GetU16(font, 4);
+    for (uint16_t i = 0; i < n; ++i) {
+        const size_t r = 12 + 16 * i;
+        testdata::DiffRecord rec;
+        rec.tag = std::string(font.begin() + static_cast<long>(r), font.begin() + static_cast<long>(r) + 4);
+        rec.newIndex = static_cast<uint8_t>(i);
+        rec.newSortedIndex = static_cast<uint8_t>(i);
+        rec.newOffset = GetU32(font, r + 8);
+        rec.newLength = GetU32(font, r + 12);
+        auto it = replaced.find(rec.tag);
+        if (it != replaced.end()) {
+            rec.unchanged = false;
+            rec.literals.push_back(testdata::LiteralBlock{0, it->second});
+        }
+        if (i == n - 1 && !extraTag.empty()) rec.tag = extraTag;
+        d.Record(rec);
+    }
+    return d.Build();
+}
+
+struct Progress {
+    std::vector<int> steps;
+    std::vector<int> overall;
+    std::string lastLine1, lastLine2;
+    int stopAt = -1;
+    static int Callback(int overall, int step, const char* line1, const char* line2, void* context) {
+        auto* self = static_cast<Progress*>(context);
+        self->steps.push_back(step);
+        self->overall.push_back(overall);
+        self->lastLine1 = line1;
+        self->lastLine2 = line2;
+        return step == self->stopAt ? 1 : 0;
+    }
+};
+
+class ReviseTest : public testdata::SimMachineTest {
+protected:
+    void SetUp() override {
+        testdata::SimMachineTest::SetUp();
+        MapNewDrive('D');
+        MakeFolder(kTemp);
+        sim::SetTime(kNow);
+        m_installed = GothicFont(Post(0x77));
+        Put(kFont, m_installed);
+        PutDiff(DiffFor(m_installed, {{"post", Post(0x99)}}));
+    }
+    void TearDown() override {
+        ReleaseFolderCheckCtrl();
+        testdata::SimMachineTest::TearDown();
+    }
+
+    void PutDiff(const Bytes& diff) { Put(std::string(kHost) + "Sorame-Gothic-Pro-W3.pa", diff); }
+
+    int Revise(Progress* progress = nullptr) {
+        ReleaseFolderCheckCtrl();  // the host folder as the test left it
+        GetFolderCheckCtrl();
+        COpenTypeManager m;
+        return m.ReviseFont(kFont, static_cast<int>(kRev1), progress ? Progress::Callback : nullptr, progress, 1, 0);
+    }
+
+    std::vector<std::string> FilesIn(const std::string& windowsFolder) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(sim::HostPath(windowsFolder.c_str()), ec)) {
+            names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+
+    // Nothing of the revision is left over: no temporary file, no new file
+    // beside the font.
+    void ExpectNoLeftovers(const std::vector<std::string>& othersInTemp = {}) {
+        EXPECT_EQ(FilesIn("D:\\Fonts"), (std::vector<std::string>{"Sorame-Gothic-Pro-W3.otf"}));
+        EXPECT_EQ(FilesIn(kTemp).size(), othersInTemp.size());
+    }
+
+    void ExpectInstalledIntact() { EXPECT_TRUE(Get(kFont) == m_installed) << "the installed font was changed"; }
+
+    Bytes m_installed;
+};
+
+}  // namespace
+
+TEST_F(ReviseTest, AFontIsRevisedReplacedAndVerified) {
+    Progress progress;
+    progress.stopAt = 100;  // too late: the font is already replaced
+    ASSERT_EQ(Revise(&progress), kReviseOk);
+    EXPECT_TRUE(Get(kFont) == GothicFont(Post(0x99)));
+    ExpectNoLeftovers();
+
+    EXPECT_EQ(progress.steps, (std::vector<int>{10, 20, 30, 40, 55, 65, 75, 90, 100}));
+    EXPECT_EQ(progress.overall.back(), 100);
+    EXPECT_EQ(progress.lastLine1, std::string(kFont) + "の改訂をしています。");
+    EXPECT_EQ(progress.lastLine2, "テンポラリフォルダからファイルをコピーしています。");
+
+    // The wait after the copy is taken on the simulated clock only.
+    EXPECT_EQ(sim::SleptMilliseconds(), 300u);
+}
+
+TEST_F(ReviseTest, TheWaitComesBetweenTheCopyAndTheReadBack) {
+    Bytes atSleep;
+    sim::OnSleep([&](DWORD) { atSleep = Get(kFont); });
+    ASSERT_EQ(Revise(), kReviseOk);
+    EXPECT_TRUE(atSleep == GothicFont(Post(0x99)));
+}
+
+TEST_F(ReviseTest, SomeoneElsesFileUnderTheTemporaryNameIsLeftAlone) {
+    sim::SeedRandom(42);
+    const int first = std::rand() % 255;
+    sim::SeedRandom(42);
+    const std::string taken = std::string(kTemp) + std::to_string(kNow) + std::to_string(first);
+    Put(taken, BytesOf("not ours"));
+
+    ASSERT_EQ(Revise(), kReviseOk);
+    EXPECT_EQ(Get(taken), BytesOf("not ours"));
+    ExpectNoLeftovers({taken});
+}
+
+TEST_F(ReviseTest, WhenNoTemporaryFileCanBeMadeTheResultIs3) {
+    for (int r = 0; r < 255; ++r) Put(std::string(kTemp) + std::to_string(kNow) + std::to_string(r), BytesOf("x"));
+    EXPECT_EQ(Revise(), kReviseTempFailed);
+    ExpectInstalledIntact();
+    for (const std::string& name : FilesIn(kTemp)) EXPECT_EQ(Get(std::string(kTemp) + name), BytesOf("x")) << name;
+
+    sim::SetTempPath("C:\\NoSuchFolder\\");
+    EXPECT_EQ(Revise(), kReviseTempFailed);
+    ExpectInstalledIntact();
+}
+
+TEST_F(ReviseTest, AFailedReplacementLeavesTheInstalledFontAsItWas) {
+    for (const char* api : {"CopyFileA", "MoveFileExA"}) {
+        sim::FailCall(api);
+        EXPECT_EQ(Revise(), kReviseCopyFailed) << api;
+        ExpectInstalledIntact();
+        ExpectNoLeftovers();
+    }
+    // A read-only font can be read and revised, but not replaced.
+    ::chmod(sim::HostPath(kFont).c_str(), 0444);
+    EXPECT_EQ(Revise(), kReviseCopyFailed);
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, AFontThatCannotBeReadBackIsPutBack) {
+    // The read-back's open fails.
+    sim::OnSleep([](DWORD) { sim::FailCall("CreateFileA"); });
+    EXPECT_EQ(Revise(), kReviseReadBackFailed);
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, AFontReadBackWithAnotherSumIsPutBack) {
+    sim::OnSleep([this](DWORD) {
+        Bytes damaged = Get(kFont);
+        damaged[200] ^= 0x01;
+        Put(kFont, damaged);
+    });
+    EXPECT_EQ(Revise(), kReviseChecksum);
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, FailuresBeforeTheCopyLeaveTheFontUntouched) {
+    struct Case {
+        const char* what;
+        Bytes installed;
+        Bytes diff;
+        int stopAt;
+        int expected;
+    };
+    const Bytes noName = GothicFont(Post(0x77), false);
+    const Bytes noHead = GothicFont(Post(0x77), true, false);
+    const Case cases[] = {
+        {"not a font", BytesOf("this is not an OpenType font at all"), DiffFor(m_installed), -1, kReviseLoadFailed},
+        {"stop while loading", m_installed, DiffFor(m_installed), 20, kReviseLoadFailed},
+        {"a table the font lacks", m_installed, DiffFor(m_installed, {}, "DSIG"), -1, kReviseLoadFailed},
+        {"stop while building", m_installed, DiffFor(m_installed), 40, kReviseStopped},
+        {"stop just before writing", m_installed, DiffFor(m_installed), 90, kReviseStopped},
+        {"records cut off", m_installed,
+         testdata::DiffBuilder().FontName("Sorame Gothic Pro W3").FromRevision(kRev1).TableCount(9).Build(), -1,
+         kReviseDiffUnreadable},
+        {"no name table", noName, DiffFor(noName), -1, kReviseNoNameTable},
+        {"no head table", noHead, DiffFor(noHead), -1, kReviseChecksum},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_installed = c.installed;
+        Put(kFont, m_installed);
+        PutDiff(c.diff);
+        Progress progress;
+        progress.stopAt = c.stopAt;
+        EXPECT_EQ(Revise(&progress), c.expected);
+        ExpectInstalledIntact();
+        ExpectNoLeftovers();
+        EXPECT_EQ(sim::CallCount("MoveFileExA"), 0u);
+    }
+}
+
+TEST_F(ReviseTest, AFontWithoutItsDifferenceFileOrFileEndsWith1BeforeAnyTemporaryFile) {
+    std::filesystem::remove(sim::HostPath((std::string(kHost) + "Sorame-Gothic-Pro-W3.pa").c_str()));
+    EXPECT_EQ(Revise(), kReviseLoadFailed);
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
+
+    ReleaseFolderCheckCtrl();
+    COpenTypeManager m;
+    EXPECT_EQ(m.ReviseFont("D:\\Fonts\\Sorame-Gothic-Pro-W3x.otf", 0, nullptr, nullptr, 1, 0), kReviseLoadFailed);
+    EXPECT_EQ(sim::CallCount("GetTempPathA"), 0u);
+}
+
+TEST_F(ReviseTest, ARealFontIsRevisedToItsNextRelease) {
+#ifndef HAVE_PAPRODUCER
+    GTEST_SKIP() << "no difference-file producer in this tree";
+#else
+    REQUIRE_FONT(installed, "Sorame-Gothic-Pro-W3.otf");
+    REQUIRE_FONT(release, "Sorame-Gothic-Pro-W3.rev.otf");
+    std::string error;
+    const Bytes diff = paproducer::MakeDifference(installed, release, &error);
+    ASSERT_FALSE(diff.empty()) << error;
+    m_installed = installed;
+    Put(kFont, installed);
+    PutDiff(diff);
+
+    ASSERT_EQ(Revise(), kReviseOk);
+    ExpectNoLeftovers();
+    const Bytes revised = Get(kFont);
+    ASSERT_EQ(revised.size(), release.size());
+    EXPECT_EQ(testdata::WordSum(revised), 0xB1B0AFBAu);
+
+    // Every table is the release's, but for the carried-over serial strings
+    // (name) and the checksums that follow from them (head).
+    const uint16_t n = GetU16(revised, 4);
+    for (uint16_t i = 0; i < n; ++i) {
+        const size_t r = 12 + 16 * i;
+        const std::string tag(revised.begin() + static_cast<long>(r), revised.begin() + static_cast<long>(r) + 4);
+        if (tag == "name" || tag == "head") continue;
+        const uint32_t offset = GetU32(revised, r + 8), length = GetU32(revised, r + 12);
+        ASSERT_LE(uint64_t{offset} + length, release.size()) << tag;
+        EXPECT_TRUE(std::equal(revised.begin() + offset, revised.begin() + offset + length, release.begin() + offset))
+            << tag;
+    }
+
+    // The installed font's serial strings live on in the revised one.
+    COpenTypeManager before, after;
+    Put("D:\\Old\\old.otf", installed);
+    ASSERT_EQ(before.LoadFont("D:\\Old\\old.otf", nullptr, nullptr, 1, 0), kReviseOk);
+    ASSERT_EQ(after.LoadFont(kFont, nullptr, nullptr, 1, 0), kReviseOk);
+    char macBefore[kSerialBufferSize] = {0}, winBefore[kSerialBufferSize] = {0};
+    char macAfter[kSerialBufferSize] = {0}, winAfter[kSerialBufferSize] = {0};
+    const CTagObject* nameBefore = before.FindTag("name");
+    const CTagObject* nameAfter = after.FindTag("name");
+    ASSERT_TRUE(nameBefore && nameAfter);
+    before.GetSerialStrings(before.m_pFile + 12 + 16 * nameBefore->m_fileIndex, macBefore, winBefore);
+    after.GetSerialStrings(after.m_pFile + 12 + 16 * nameAfter->m_fileIndex, macAfter, winAfter);
+    // Each is cut to the length of the release's own record.
+    const size_t macLength = std::strlen(macAfter);
+    EXPECT_GT(macLength, 10u);
+    EXPECT_EQ(std::strncmp(macAfter, macBefore, macLength), 0);
+    size_t winLength = sizeof winAfter;
+    while (winLength > 0 && winAfter[winLength - 1] == 0) --winLength;
+    EXPECT_GT(winLength, 10u);
+    EXPECT_EQ(std::memcmp(winAfter, winBefore, winLength), 0);
+#endif
+}

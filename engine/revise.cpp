@@ -110,10 +110,8 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
             result = kReviseCopyFailed;
         } else {
             // The answer to this last report is not heeded: the font is already replaced.
-            if (context) {
-                ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
-                               "テンポラリフォルダからファイルをコピーしています。");
-            }
+            ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
+                           "テンポラリフォルダからファイルをコピーしています。");
             Sleep(kSettleMilliseconds);
             result = VerifyRevisedFile(fontPath, m_outputSum);
             if (result != kReviseOk && m_pFile && m_fileLength > 0) {

@@ -5,6 +5,7 @@
 #include "tests/support/sim_fixture.h"
 
 using testdata::Bytes;
+using testdata::Entry;
 using testdata::FontBuilder;
 using testdata::HeadTable;
 
@@ -12,14 +13,6 @@ namespace {
 
 const uint32_t kRev1 = 0x00010000;
 const uint32_t kRev2 = 0x00010290;
-
-DiffFileRecord Entry(const char* fontName, uint32_t fromRevision) {
-    DiffFileRecord e;
-    std::memset(&e, 0, sizeof e);
-    std::strcpy(e.fontName, fontName);
-    e.fromRevision = static_cast<int>(fromRevision);
-    return e;
-}
 
 class IdentifyTest : public testdata::SimMachineTest {
 protected:

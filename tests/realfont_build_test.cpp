@@ -18,12 +18,6 @@ using testdata::Bytes;
 
 namespace {
 
-#define REQUIRE_FONT(bytes, name)                                                       \
-    Bytes bytes = testdata::RealFont(name);                                             \
-    if (bytes.empty()) {                                                                \
-        if (std::getenv("REQUIRE_REAL_FONTS")) FAIL() << "missing real font " << name;  \
-        GTEST_SKIP() << "real font " << name << " not generated";                       \
-    }
 
 const char* const kOtsSanitize = "/usr/bin/ots-sanitize";
 const char* const kPython = "/usr/bin/python3";

@@ -6,17 +6,9 @@
 #include "tests/support/sim_fixture.h"
 
 using testdata::Bytes;
+using testdata::Entry;
 
 namespace {
-
-// Without the generated fonts the test is skipped, unless the test command
-// asked for them (it always does).
-#define REQUIRE_FONT(bytes, name)                                                       \
-    Bytes bytes = testdata::RealFont(name);                                             \
-    if (bytes.empty()) {                                                                \
-        if (std::getenv("REQUIRE_REAL_FONTS")) FAIL() << "missing real font " << name;  \
-        GTEST_SKIP() << "real font " << name << " not generated";                       \
-    }
 
 struct Recorder {
     std::vector<int> overall, steps;
@@ -27,14 +19,6 @@ struct Recorder {
         return 0;
     }
 };
-
-DiffFileRecord Entry(const char* fontName, uint32_t fromRevision) {
-    DiffFileRecord e;
-    std::memset(&e, 0, sizeof e);
-    std::strcpy(e.fontName, fontName);
-    e.fromRevision = static_cast<int>(fromRevision);
-    return e;
-}
 
 class RealFontTest : public testdata::SimMachineTest {};
 

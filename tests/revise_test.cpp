@@ -32,13 +32,6 @@ const char kTemp[] = "C:\\Windows\\Temp\\";
 const char kHost[] = "C:\\Program Files\\Sorame\\Updater\\host\\";
 const int64_t kNow = 1700000000;
 
-#define REQUIRE_FONT(bytes, name)                                                       \
-    Bytes bytes = testdata::RealFont(name);                                             \
-    if (bytes.empty()) {                                                                \
-        if (std::getenv("REQUIRE_REAL_FONTS")) FAIL() << "missing real font " << name;  \
-        GTEST_SKIP() << "real font " << name << " not generated";                       \
-    }
-
 Bytes Post(uint8_t fill) { return Bytes(32, fill); }
 
 // The small target font with its post table chosen by the test.

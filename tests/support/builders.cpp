@@ -1,6 +1,7 @@
 #include "tests/support/builders.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 
@@ -256,6 +257,14 @@ Bytes SmallFont(uint32_t fontRevision, const std::string& fullName, const std::s
         .Table("name", StandardNameTable(fullName, macSerial, winSerial))
         .Table("post", post)
         .Build();
+}
+
+DiffFileRecord Entry(const char* fontName, uint32_t fromRevision) {
+    DiffFileRecord e;
+    std::memset(&e, 0, sizeof e);
+    std::snprintf(e.fontName, sizeof e.fontName, "%s", fontName);
+    e.fromRevision = static_cast<int>(fromRevision);
+    return e;
 }
 
 DiffBuilder& DiffBuilder::Magic(const std::string& m) {

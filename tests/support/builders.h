@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/types.h"
+
 namespace testdata {
 
 using Bytes = std::vector<uint8_t>;
@@ -99,6 +101,9 @@ private:
 // A small, well-formed target font.
 Bytes SmallFont(uint32_t fontRevision, const std::string& fullName, const std::string& macSerial = "MAC-SERIAL-0001",
                 const std::string& winSerial = "WIN-SERIAL-0001");
+
+// The search's record of a difference file, as identification sees it.
+DiffFileRecord Entry(const char* fontName, uint32_t fromRevision);
 
 // Difference files.
 struct CopyBlock {

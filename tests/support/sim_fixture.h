@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,3 +35,13 @@ Bytes RealFont(const std::string& fileName);
 std::string RealFontPath(const std::string& fileName);
 
 }  // namespace testdata
+
+// Declares `Bytes bytes` holding a real test font.  Without the generated
+// fonts the test is skipped, unless the test command asked for them (it
+// always does): then a missing font is a failure.
+#define REQUIRE_FONT(bytes, name)                                                       \
+    ::testdata::Bytes bytes = ::testdata::RealFont(name);                               \
+    if (bytes.empty()) {                                                                \
+        if (std::getenv("REQUIRE_REAL_FONTS")) FAIL() << "missing real font " << name;  \
+        GTEST_SKIP() << "real font " << name << " not generated";                       \
+    }

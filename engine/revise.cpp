@@ -55,6 +55,13 @@ bool ReserveTempFile(CString* tempPath) {
     return false;
 }
 
+bool FlushToDisk(const char* path) {
+    CFile file;
+    if (!file.Open(path, CFile::modeReadWrite | CFile::shareExclusive)) return false;
+    const bool flushed = FlushFileBuffers(file.m_hFile) != FALSE;
+    return file.Close() && flushed;
+}
+
 // How a new file beside the installed font came out.
 enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 
@@ -103,8 +110,13 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     int result = CreateRevisedFile(fontPath, diff->diffPath, tempPath, callback, context, fontCount, fontIndex);
     if (result == kReviseOk) {
         const bool replaced = ReplaceWhole(fontPath, [&](const char* beside) {
-            if (CopyFileA(tempPath, beside, TRUE)) return kFilled;
-            return NameTaken() ? kFillNameTaken : kFillFailed;
+            if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
+            // The copy's bytes reach the disk before the move makes them the
+            // font: a rename that outlives its data would leave an empty font
+            // after a power failure.
+            if (FlushToDisk(beside)) return kFilled;
+            DeleteFileA(beside);
+            return kFillFailed;
         });
         if (!replaced) {
             result = kReviseCopyFailed;

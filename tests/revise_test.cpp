@@ -182,7 +182,7 @@ TEST_F(ReviseTest, WhenNoTemporaryFileCanBeMadeTheResultIs3) {
 }
 
 TEST_F(ReviseTest, AFailedReplacementLeavesTheInstalledFontAsItWas) {
-    for (const char* api : {"CopyFileA", "MoveFileExA"}) {
+    for (const char* api : {"CopyFileA", "FlushFileBuffers", "MoveFileExA"}) {
         sim::FailCall(api);
         EXPECT_EQ(Revise(), kReviseCopyFailed) << api;
         ExpectInstalledIntact();

@@ -8,20 +8,18 @@
 // each other or the directory, bytes taken from outside an old table) would
 // otherwise leave a damaged font in place of a working one; it is refused
 // with the result for a font that does not fit its difference file.
-#include <algorithm>
 #include <cstring>
 #include <new>
-#include <utility>
-#include <vector>
 
 #include "engine/manager.h"
+#include "engine/sabuncheck.h"
 #include "platform/framework/cfile.h"
 
 namespace {
 
 // Lengths are held in signed 32 bits where checksums are taken; no revised
 // font of ours comes anywhere near this.
-const uint64_t kMaxOutputLength = 0x7FFFFFFCu;
+const uint64_t kMaxOutputLength = kMaxRevisedFileLength;
 
 uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
 
@@ -88,52 +86,7 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
 }
 
 bool COpenTypeManager::DifferenceFits() const {
-    if (!m_pSabunData) return false;
-    const SabunHeader& header = m_pSabunData->m_sabunHeader;
-    const uint32_t count = header.tableCount;
-    // One record for every table of the installed font, and no other.
-    if (count != m_header.m_numTables || m_tags.GetSize() != count || m_pSabunData->m_sabunTags.GetSize() != count) {
-        return false;
-    }
-
-    const uint64_t directoryEnd = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * count;
-    const uint64_t fileLength = header.newFileLength;
-    if (fileLength % 4 != 0 || fileLength < directoryEnd || fileLength > kMaxOutputLength) return false;
-
-    bool slotTaken[256] = {};
-    std::vector<std::pair<uint64_t, uint64_t>> extents;
-    extents.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const CSabunTagObject* record = m_pSabunData->Record(i);
-        if (record->m_newIndex >= count || slotTaken[record->m_newIndex]) return false;
-        slotTaken[record->m_newIndex] = true;
-        for (uint32_t k = 0; k < i; ++k) {
-            if (std::memcmp(m_pSabunData->Record(k)->m_recordTag, record->m_recordTag, 4) == 0) return false;
-        }
-        const CTagObject* old = FindTag(record->m_tag);
-        if (!old || std::memcmp(old->m_tag, record->m_recordTag, 4) != 0) return false;
-        if (old->m_length != 0 && !old->HasData()) return false;
-
-        // Every table starts on a 4-byte boundary after the directory, and
-        // its zero padding is as much its own as its bytes are.
-        const uint64_t length = record->m_hasBlocks ? record->m_newLength : old->m_length;
-        const uint64_t offset = record->m_newOffset;
-        if (offset % 4 != 0 || offset < directoryEnd) return false;
-        if (!InImage(fileLength, offset, Padded(length))) return false;
-        extents.emplace_back(offset, offset + Padded(length));
-
-        const uint64_t oldPadded = Padded(old->m_length);
-        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
-            const COldTagObject* block = record->CopyBlock(b);
-            if (!InImage(oldPadded, block->m_srcOffset, block->m_length)) return false;
-        }
-    }
-
-    std::sort(extents.begin(), extents.end());
-    for (size_t i = 1; i < extents.size(); ++i) {
-        if (extents[i].first < extents[i - 1].second) return false;
-    }
-    return true;
+    return m_pSabunData && CheckSabunData(*m_pSabunData, this, nullptr) == 0;
 }
 
 int COpenTypeManager::WriteOutput(const char* tempPath) {

@@ -126,44 +126,54 @@ public:
         for (size_t i = 1; i < kBlock; ++i) m_topPower *= kBase;
     }
 
-    void Match(const uint8_t* now, size_t length, std::vector<Copy>* copies, std::vector<Literal>* literals) const {
-        size_t literalStart = 0;
+    // The runs of now that the old table holds, in order and not overlapping.
+    void Match(const uint8_t* now, size_t length, std::vector<Copy>* copies) const {
+        size_t matchedEnd = 0;
         size_t p = 0;
+        // Where the last run came from, relative to where it went: after an
+        // edit the next run most often continues from there.
+        bool haveLast = false;
+        int64_t lastShift = 0;
         uint64_t h = length >= kBlock ? Hash(now) : 0;
         while (m_oldLength >= kBlock && p + kBlock <= length) {
             size_t src = 0;
-            if (Lookup(h, now + p, &src)) {
+            bool found = Lookup(h, now + p, &src);
+            if (!found && haveLast) {
+                const int64_t at = static_cast<int64_t>(p) + lastShift;
+                if (at >= 0 && static_cast<uint64_t>(at) + kResync <= m_oldLength &&
+                    std::memcmp(m_old + at, now + p, kResync) == 0) {
+                    src = static_cast<size_t>(at);
+                    found = true;
+                }
+            }
+            if (found) {
                 size_t start = p, from = src;
-                while (start > literalStart && from > 0 && now[start - 1] == m_old[from - 1]) {
+                while (start > matchedEnd && from > 0 && now[start - 1] == m_old[from - 1]) {
                     --start;
                     --from;
                 }
-                size_t end = p + kBlock, to = src + kBlock;
+                size_t end = p, to = src;
                 while (end < length && to < m_oldLength && now[end] == m_old[to]) {
                     ++end;
                     ++to;
                 }
-                if (start > literalStart) {
-                    literals->push_back(Literal{static_cast<uint32_t>(literalStart),
-                                                static_cast<uint32_t>(start - literalStart)});
-                }
                 copies->push_back(Copy{static_cast<uint32_t>(from), static_cast<uint32_t>(end - start),
                                        static_cast<uint32_t>(start)});
-                p = literalStart = end;
+                haveLast = true;
+                lastShift = static_cast<int64_t>(from) - static_cast<int64_t>(start);
+                p = matchedEnd = end;
                 if (p + kBlock <= length) h = Hash(now + p);
                 continue;
             }
             if (p + kBlock < length) h = (h - now[p] * m_topPower) * kBase + now[p + kBlock];
             ++p;
         }
-        if (literalStart < length) {
-            literals->push_back(
-                Literal{static_cast<uint32_t>(literalStart), static_cast<uint32_t>(length - literalStart)});
-        }
     }
 
 private:
     static const size_t kBlock = 32;
+    // Shortest run looked for where the last one left off.
+    static const size_t kResync = 16;
     static const uint64_t kBase = 0x100000001B3ull;
 
     static uint64_t Hash(const uint8_t* p) {
@@ -191,6 +201,101 @@ private:
     size_t m_mask = 0;
     uint64_t m_topPower = 1;
 };
+
+// What a block costs in the file: a copy block is 12 bytes, a literal block
+// 8 bytes before its own.
+const size_t kCopyCost = 12;
+const size_t kLiteralHeader = 8;
+// Runs from the same place further apart than this are not joined.
+const size_t kJoinGap = 64;
+
+// Bytes of a new table that the updater writes itself whatever the file
+// says: the name ID 13 strings (the installed font's serial goes there) and
+// head.checkSumAdjustment.  Empty when there are none.
+std::vector<bool> FilledInByUpdater(const std::string& tag, const uint8_t* table, size_t length) {
+    std::vector<bool> mask;
+    if (tag == "head" && length >= 12) {
+        mask.assign(length, false);
+        for (size_t k = 8; k < 12; ++k) mask[k] = true;
+    } else if (tag == "name" && length >= 6) {
+        mask.assign(length, false);
+        const size_t count = static_cast<size_t>(table[2] << 8 | table[3]);
+        const size_t storage = static_cast<size_t>(table[4] << 8 | table[5]);
+        for (size_t j = 0; j < count && Fits(length, 6 + 12 * j, 12); ++j) {
+            const uint8_t* r = table + 6 + 12 * j;
+            if ((r[6] << 8 | r[7]) != 13) continue;
+            const size_t len = static_cast<size_t>(r[8] << 8 | r[9]);
+            const size_t at = storage + static_cast<size_t>(r[10] << 8 | r[11]);
+            if (!Fits(length, at, len)) continue;
+            for (size_t k = at; k < at + len; ++k) mask[k] = true;
+        }
+    }
+    return mask;
+}
+
+// Chooses the blocks that form a new table from the runs it shares with the
+// old one.  Runs from the same place with a short stretch between them
+// become one copy block whose wrong bytes literals put right; runs too short
+// to pay for their block are left to the literals; bytes that are zero in the
+// new table need no block at all (the table starts as zeros), nor do bytes
+// the updater fills in; and literals close together share one block.
+void ChooseBlocks(const uint8_t* old, const uint8_t* now, size_t length, const std::vector<bool>& filledIn,
+                  const std::vector<Matcher::Copy>& runs, std::vector<Matcher::Copy>* copies,
+                  std::vector<Matcher::Literal>* literals) {
+    auto ignored = [&](size_t p) { return !filledIn.empty() && filledIn[p]; };
+    // Bytes of [from, to) that still need a literal under copy c (or none).
+    auto wrong = [&](size_t from, size_t to, const Matcher::Copy* c) {
+        size_t n = 0;
+        for (size_t p = from; p < to; ++p) {
+            const uint8_t have = c ? old[c->src + (p - c->dst)] : 0;
+            if (have != now[p] && !ignored(p)) ++n;
+        }
+        return n;
+    };
+    auto literalCost = [](size_t n) { return n == 0 ? 0 : n + kLiteralHeader; };
+
+    std::vector<Matcher::Copy> joined;
+    for (const Matcher::Copy& run : runs) {
+        if (!joined.empty()) {
+            Matcher::Copy& last = joined.back();
+            const size_t lastEnd = static_cast<size_t>(last.dst) + last.length;
+            const bool sameShift = static_cast<int64_t>(run.src) - run.dst == static_cast<int64_t>(last.src) - last.dst;
+            if (sameShift && run.dst >= lastEnd && run.dst - lastEnd <= kJoinGap) {
+                Matcher::Copy wider = last;
+                wider.length = run.dst + run.length - last.dst;
+                if (literalCost(wrong(lastEnd, run.dst, &wider)) <= kCopyCost + literalCost(wrong(lastEnd, run.dst, nullptr))) {
+                    last = wider;
+                    continue;
+                }
+            }
+        }
+        joined.push_back(run);
+    }
+    for (const Matcher::Copy& c : joined) {
+        const size_t end = static_cast<size_t>(c.dst) + c.length;
+        if (wrong(c.dst, end, nullptr) > kCopyCost + wrong(c.dst, end, &c)) copies->push_back(c);
+    }
+
+    // The literals: every byte that the copies (or the zeros) leave wrong,
+    // in runs joined across gaps that cost less than a block header.
+    size_t next = 0;
+    bool open = false;
+    size_t runStart = 0, lastWrong = 0;
+    for (size_t p = 0; p < length; ++p) {
+        while (next < copies->size() && static_cast<size_t>((*copies)[next].dst) + (*copies)[next].length <= p) ++next;
+        const Matcher::Copy* c = next < copies->size() && (*copies)[next].dst <= p ? &(*copies)[next] : nullptr;
+        const uint8_t have = c ? old[c->src + (p - c->dst)] : 0;
+        if (have == now[p] || ignored(p)) continue;
+        if (open && p - lastWrong - 1 <= kLiteralHeader) {
+            lastWrong = p;
+            continue;
+        }
+        if (open) literals->push_back(Matcher::Literal{static_cast<uint32_t>(runStart), static_cast<uint32_t>(lastWrong + 1 - runStart)});
+        open = true;
+        runStart = lastWrong = p;
+    }
+    if (open) literals->push_back(Matcher::Literal{static_cast<uint32_t>(runStart), static_cast<uint32_t>(lastWrong + 1 - runStart)});
+}
 
 }  // namespace
 
@@ -247,11 +352,17 @@ Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* er
 
         const uint8_t* oldBytes = oldFont.data() + old.offset;
         const uint8_t* newBytes = newFont.data() + now.offset;
-        if (old.length == now.length && std::memcmp(oldBytes, newBytes, now.length) == 0) continue;
+        const std::vector<bool> filledIn = FilledInByUpdater(now.tag, newBytes, now.length);
+        if (old.length == now.length) {
+            size_t p = 0;
+            while (p < now.length && (oldBytes[p] == newBytes[p] || (!filledIn.empty() && filledIn[p]))) ++p;
+            if (p == now.length) continue;
+        }
 
-        std::vector<Matcher::Copy> copies;
+        std::vector<Matcher::Copy> runs, copies;
         std::vector<Matcher::Literal> literals;
-        Matcher(oldBytes, old.length).Match(newBytes, now.length, &copies, &literals);
+        Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
+        ChooseBlocks(oldBytes, newBytes, now.length, filledIn, runs, &copies, &literals);
         if (out.size() > 0xFFFFFFFFu) {
             *error = "the difference file would be too large";
             return Bytes();

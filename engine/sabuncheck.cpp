@@ -1,0 +1,116 @@
+#include "engine/sabuncheck.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/manager.h"
+
+namespace {
+
+uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
+
+struct Extent {
+    uint64_t start, end;
+    int record;
+    bool operator<(const Extent& other) const {
+        return start != other.start ? start < other.start : end < other.end;
+    }
+};
+
+}  // namespace
+
+int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std::vector<SabunFault>* faults) {
+    int found = 0;
+    // True when the caller wants the check to go on.
+    auto fault = [&](SabunFaultKind kind, int record, int other = -1, int block = -1) {
+        ++found;
+        if (faults) faults->push_back(SabunFault{kind, record, other, block});
+        return faults != nullptr;
+    };
+
+    const SabunHeader& header = data.m_sabunHeader;
+    const uint32_t count = header.tableCount;
+    const INT_PTR parsed = data.m_sabunTags.GetSize();
+    if (font && (count != font->m_header.m_numTables || font->m_tags.GetSize() != count || parsed != count)) {
+        if (!fault(kFaultTableCount, -1)) return found;
+    }
+
+    const uint64_t directoryEnd = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * count;
+    const uint64_t fileLength = header.newFileLength;
+    if (fileLength % 4 != 0 && !fault(kFaultFileLengthAlign, -1)) return found;
+    if (fileLength < directoryEnd && !fault(kFaultFileLengthShort, -1)) return found;
+    if (fileLength > kMaxRevisedFileLength && !fault(kFaultFileLengthLarge, -1)) return found;
+
+    std::vector<int> slotOwner(256, -1);
+    std::vector<Extent> extents;
+    extents.reserve(static_cast<size_t>(parsed));
+    for (INT_PTR i = 0; i < parsed; ++i) {
+        const int r = static_cast<int>(i);
+        const CSabunTagObject* record = data.Record(i);
+        if (record->m_newIndex >= count) {
+            if (!fault(kFaultIndexRange, r)) return found;
+        } else if (slotOwner[record->m_newIndex] >= 0) {
+            if (!fault(kFaultIndexTwice, r, slotOwner[record->m_newIndex])) return found;
+        } else {
+            slotOwner[record->m_newIndex] = r;
+        }
+        for (int k = 0; k < r; ++k) {
+            if (std::memcmp(data.Record(k)->m_recordTag, record->m_recordTag, 4) == 0) {
+                if (!fault(kFaultTagTwice, r, k)) return found;
+                break;
+            }
+        }
+
+        uint64_t length = record->m_newLength;
+        const CTagObject* old = nullptr;
+        if (font) {
+            old = font->FindTag(record->m_tag);
+            if (!old || std::memcmp(old->m_tag, record->m_recordTag, 4) != 0) {
+                old = nullptr;
+                if (!fault(kFaultTagUnknown, r)) return found;
+            } else if (old->m_length != 0 && !old->HasData()) {
+                if (!fault(kFaultOldTableMissing, r)) return found;
+            }
+            // A table taken over keeps its old length whatever the record says.
+            if (old && !record->m_hasBlocks) length = old->m_length;
+        }
+
+        // Every table starts on a 4-byte boundary after the directory, and
+        // its zero padding is as much its own as its bytes are.
+        const uint64_t offset = record->m_newOffset;
+        if (offset % 4 != 0 && !fault(kFaultOffsetAlign, r)) return found;
+        if (offset < directoryEnd && !fault(kFaultOverDirectory, r)) return found;
+        if (!InImage(fileLength, offset, Padded(length)) && !fault(kFaultPastFileEnd, r)) return found;
+        extents.push_back(Extent{offset, offset + Padded(length), r});
+
+        if (old) {
+            const uint64_t oldPadded = Padded(old->m_length);
+            for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+                const COldTagObject* block = record->CopyBlock(b);
+                if (!InImage(oldPadded, block->m_srcOffset, block->m_length) &&
+                    !fault(kFaultCopyOutside, r, -1, static_cast<int>(b))) {
+                    return found;
+                }
+            }
+        }
+    }
+    // Only when the records are all there does a missing slot mean more than
+    // a missing record.
+    if (parsed == count) {
+        for (uint32_t slot = 0; slot < count; ++slot) {
+            if (slotOwner[slot] < 0 && !fault(kFaultSlotEmpty, -1, static_cast<int>(slot))) return found;
+        }
+    }
+
+    std::sort(extents.begin(), extents.end());
+    uint64_t reach = 0;
+    int reacher = -1;
+    for (const Extent& e : extents) {
+        if (reacher >= 0 && e.start < reach && !fault(kFaultOverlap, e.record, reacher)) return found;
+        if (e.end > reach || reacher < 0) {
+            reach = e.end;
+            reacher = e.record;
+        }
+    }
+    return found;
+}

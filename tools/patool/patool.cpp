@@ -1,0 +1,729 @@
+#include "tools/patool/patool.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <sstream>
+
+#include "engine/manager.h"
+#include "engine/sabuncheck.h"
+#include "tools/paproducer/paproducer.h"
+#ifndef _WIN32
+#include "platform/sim/sim.h"
+#endif
+
+namespace patool {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+const char kUsage[] =
+    "usage: patool make OLD NEW OUT.pa\n"
+    "       patool show FILE.pa [--font OLD]\n"
+    "       patool apply FONT FILE.pa OUT\n"
+    "       patool check OLD FILE.pa NEW\n"
+    "       patool --help\n";
+
+const char kHelp[] =
+    "\n"
+    "  make   writes the difference file that turns the font OLD into NEW; its\n"
+    "         header names OLD (its fifth name record) and OLD's head.fontRevision.\n"
+    "  show   prints the file's header, records and block lists and names every\n"
+    "         rule of the format it breaks; with --font, also checks it against OLD.\n"
+    "  apply  builds the revised font from FONT exactly as the updater does (serial\n"
+    "         strings carried over, checksums recomputed) and writes it to OUT;\n"
+    "         FONT is left alone.\n"
+    "  check  says whether FILE.pa turns OLD into NEW, leaving aside the name ID 13\n"
+    "         strings (the updater fills them in) and the checksums.\n"
+    "\n"
+    "exit codes:\n"
+    "   0  done (show: well-formed; check: the file turns OLD into NEW)\n"
+    "   1  check: the file does not turn OLD into NEW\n"
+    "   2  wrong arguments\n"
+    "   3  an input file cannot be read\n"
+    "   4  an input is not a CFF OpenType font the updater can load\n"
+    "   5  the input is not a difference file\n"
+    "   6  the difference file breaks a rule of the format\n"
+    "   7  the difference file is not for this font\n"
+    "   8  the output cannot be written\n"
+    "   9  make: the two fonts do not have the same tables\n"
+    "  10  the updater's engine refused to build the font\n";
+
+uint32_t BigU32(const Bytes& b, size_t at) {
+    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+uint16_t BigU16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
+
+std::string Hex(uint32_t v, int width = 8) {
+    std::ostringstream s;
+    s << "0x" << std::hex << std::uppercase << std::setw(width) << std::setfill('0') << v;
+    return s.str();
+}
+
+std::string Quoted(const BYTE* tag) {
+    std::string s = "'";
+    for (int i = 0; i < 4; ++i) {
+        const unsigned char c = tag[i];
+        if (c >= 0x20 && c < 0x7F) {
+            s += static_cast<char>(c);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            s += esc;
+        }
+    }
+    return s + "'";
+}
+
+// A 16.16 revision as a font maker writes it: 0x0001028F is 1.010.
+std::string RevisionText(uint32_t raw) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%03u", raw >> 16, static_cast<unsigned>(((raw & 0xFFFF) * 1000 + 0x8000) >> 16));
+    return text;
+}
+
+struct Failure {
+    int code;
+    std::string message;
+};
+
+bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        *why = "cannot read '" + path + "': no such file";
+        return false;
+    }
+    if (fs::is_directory(path, ec)) {
+        *why = "cannot read '" + path + "': it is a folder";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = "cannot read '" + path + "'";
+        return false;
+    }
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        *why = "cannot read '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+// Writes beside the target first, so that a failed write leaves no half file
+// under the target's name.
+bool WriteHost(const std::string& path, const Bytes& bytes) {
+    const std::string temp = path + ".patool-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::rename(temp, path, ec);
+    if (ec) std::remove(temp.c_str());
+    return !ec;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+// The path under which the engine reaches a host file.  Off Windows the
+// engine runs on the simulated machine, whose drive P: is the host's root.
+std::string EnginePath(const std::string& hostPath) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(hostPath, ec);
+    if (ec) absolute = hostPath;
+#ifdef _WIN32
+    return absolute.string();
+#else
+    // Mapped on every call: whoever else drives the simulated machine in
+    // this process may have reset it since.
+    sim::MapDrive('P', "/");
+    std::string path = "P:";
+    for (char c : sim::AnsiFromUtf8(absolute.lexically_normal().string())) path += c == '/' ? '\\' : c;
+    return path;
+#endif
+}
+
+bool IsCffFont(const Bytes& font) { return font.size() >= 12 && BigU32(font, 0) == kSfntVersionCff; }
+
+// ---------------------------------------------------------------------------
+// Reading a difference file for inspection.
+
+// A problem of the file's structure, found while it is parsed.
+struct ParseFault {
+    std::string rule;
+    std::string text;
+};
+
+// The file parsed as far as it goes: every record that lies inside the file,
+// every block that does.  The engine's reader stops at the first fault; this
+// one goes on, to name them all.
+struct Inspected {
+    CMakeSabunData data;
+    std::vector<ParseFault> faults;
+    bool headerComplete = false;
+};
+
+void Inspect(const Bytes& file, Inspected* in) {
+    CMakeSabunData& d = in->data;
+    d.m_fileLength = static_cast<uint32_t>(file.size());
+    d.m_pFile = new BYTE[file.size() + 1]();
+    if (!file.empty()) std::memcpy(d.m_pFile, file.data(), file.size());
+    if (file.size() < kSabunHeaderSize) {
+        in->faults.push_back(ParseFault{"header-cut", "the file ends inside the " + std::to_string(kSabunHeaderSize) +
+                                                          "-byte header (" + std::to_string(file.size()) + " bytes)"});
+        return;
+    }
+    in->headerComplete = true;
+    SabunHeader& h = d.m_sabunHeader;
+    std::memcpy(h.magic, d.m_pFile, 4);
+    std::memcpy(h.fontName, d.m_pFile + 4, 32);
+    h.fromRevision = GetU32(d.m_pFile + 36);
+    h.newFileLength = GetU32(d.m_pFile + 40);
+    h.tableCount = d.m_pFile[44];
+    std::memcpy(h.reserved1, d.m_pFile + 45, 4);
+    std::memcpy(h.reserved2, d.m_pFile + 49, 4);
+
+    const uint64_t size = file.size();
+    if (!InImage(size, kSabunHeaderSize, static_cast<uint64_t>(h.tableCount) * kSabunRecordSize)) {
+        in->faults.push_back(ParseFault{"records-cut", "the " + std::to_string(h.tableCount) +
+                                                           " table records run past the end of the file"});
+    }
+    for (uint32_t i = 0; i < h.tableCount; ++i) {
+        const uint64_t at = kSabunHeaderSize + static_cast<uint64_t>(kSabunRecordSize) * i;
+        if (!InImage(size, at, kSabunRecordSize)) break;
+        const BYTE* r = d.m_pFile + at;
+        CSabunTagObject* record = new CSabunTagObject;
+        record->SetRecord(r, r[4], r[5], GetU32(r + 6), GetU32(r + 10), GetU32(r + 14));
+        d.m_sabunTags.Add(record);
+        const std::string which = "record " + std::to_string(i) + " (" + Quoted(r) + ")";
+        if (record->m_dataOffset == 0) continue;
+        if (record->m_dataOffset >= size) {
+            in->faults.push_back(ParseFault{"list-offset", which + ": its block list offset " +
+                                                               std::to_string(record->m_dataOffset) +
+                                                               " is not inside the file"});
+            continue;
+        }
+        if (!record->ReadBlocks(d.m_pFile + record->m_dataOffset, size - record->m_dataOffset)) {
+            in->faults.push_back(ParseFault{
+                "list-cut", which + ": its block list runs past the end of the file (after " +
+                                std::to_string(record->m_copyBlocks.GetSize()) + " copy and " +
+                                std::to_string(record->m_literalBlocks.GetSize()) + " literal blocks)"});
+        }
+    }
+}
+
+const char* RuleName(SabunFaultKind kind) {
+    switch (kind) {
+    case kFaultTableCount: return "table-count";
+    case kFaultFileLengthAlign: return "file-length-align";
+    case kFaultFileLengthShort: return "file-length-short";
+    case kFaultFileLengthLarge: return "file-length-large";
+    case kFaultIndexRange: return "slot-range";
+    case kFaultIndexTwice: return "slot-twice";
+    case kFaultSlotEmpty: return "slot-empty";
+    case kFaultTagTwice: return "tag-twice";
+    case kFaultTagUnknown: return "tag-unknown";
+    case kFaultOldTableMissing: return "old-table-missing";
+    case kFaultOffsetAlign: return "offset-align";
+    case kFaultOverDirectory: return "over-directory";
+    case kFaultPastFileEnd: return "past-end";
+    case kFaultOverlap: return "overlap";
+    case kFaultCopyOutside: return "copy-outside";
+    }
+    return "unknown";
+}
+
+// Rules that only the installed font can break: the file is sound, but not
+// for this font.
+bool AboutTheFont(SabunFaultKind kind) {
+    return kind == kFaultTableCount || kind == kFaultTagUnknown || kind == kFaultOldTableMissing ||
+           kind == kFaultCopyOutside;
+}
+
+std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenTypeManager* font) {
+    auto name = [&](int r) {
+        return "record " + std::to_string(r) + " (" + Quoted(d.Record(r)->m_recordTag) + ")";
+    };
+    const SabunHeader& h = d.m_sabunHeader;
+    switch (f.kind) {
+    case kFaultTableCount:
+        return "the file has " + std::to_string(h.tableCount) + " table records (" +
+               std::to_string(d.m_sabunTags.GetSize()) + " readable), the font has " +
+               std::to_string(font ? font->m_header.m_numTables : 0) + " tables";
+    case kFaultFileLengthAlign:
+        return "newFileLength " + std::to_string(h.newFileLength) + " is not a multiple of 4";
+    case kFaultFileLengthShort:
+        return "newFileLength " + std::to_string(h.newFileLength) + " does not hold the offset table and a " +
+               std::to_string(h.tableCount) + "-record directory";
+    case kFaultFileLengthLarge:
+        return "newFileLength " + std::to_string(h.newFileLength) + " is larger than any font the updater builds";
+    case kFaultIndexRange:
+        return name(f.record) + ": directory slot " + std::to_string(d.Record(f.record)->m_newIndex) +
+               " is not below the table count " + std::to_string(h.tableCount);
+    case kFaultIndexTwice:
+        return name(f.record) + ": directory slot " + std::to_string(d.Record(f.record)->m_newIndex) +
+               " is already taken by " + name(f.other);
+    case kFaultSlotEmpty: return "no record takes directory slot " + std::to_string(f.other);
+    case kFaultTagTwice: return name(f.record) + ": the tag is already used by " + name(f.other);
+    case kFaultTagUnknown: return name(f.record) + ": the font has no table of this tag";
+    case kFaultOldTableMissing: return name(f.record) + ": the font's table lies outside its file";
+    case kFaultOffsetAlign:
+        return name(f.record) + ": newOffset " + std::to_string(d.Record(f.record)->m_newOffset) +
+               " is not a multiple of 4";
+    case kFaultOverDirectory:
+        return name(f.record) + ": newOffset " + std::to_string(d.Record(f.record)->m_newOffset) +
+               " lies inside the offset table and directory (" +
+               std::to_string(kOffsetTableSize + kTableRecordSize * h.tableCount) + " bytes)";
+    case kFaultPastFileEnd:
+        return name(f.record) + ": the table (offset " + std::to_string(d.Record(f.record)->m_newOffset) +
+               ", padded) reaches past newFileLength " + std::to_string(h.newFileLength);
+    case kFaultOverlap: return name(f.record) + ": the table overlaps that of " + name(f.other);
+    case kFaultCopyOutside: {
+        const COldTagObject* b = d.Record(f.record)->CopyBlock(f.block);
+        return name(f.record) + ": copy block " + std::to_string(f.block) + " (source " +
+               std::to_string(b->m_srcOffset) + ", " + std::to_string(b->m_length) +
+               " bytes) reads outside the font's table";
+    }
+    }
+    return "unknown fault";
+}
+
+// The installed font's name (fifth name record) and revision, read with the
+// engine's own table classes from a loaded manager.
+void FontIdentity(const COpenTypeManager& m, std::string* name, uint32_t* revision) {
+    name->clear();
+    *revision = 0;
+    for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
+        const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        const uint32_t length = static_cast<uint32_t>(m.m_fileLength);
+        if (std::memcmp(record, "head", 4) == 0) {
+            CTagHeadObject head;
+            head.ReadRecord(record, m.m_pFile, length);
+            if (head.ReadTable(m.m_pFile)) *revision = head.m_headInfo.m_fontRevision;
+        } else if (std::memcmp(record, "name", 4) == 0 && name->empty()) {
+            CTagNameObject table;
+            table.ReadRecord(record, m.m_pFile, length);
+            table.ReadTable(m.m_pFile);
+            char fifth[kSerialBufferSize];
+            if (table.GetFifthRecordString(fifth)) *name = fifth;
+        }
+    }
+}
+
+std::string HeaderName(const SabunHeader& h) {
+    char name[33] = {};
+    std::memcpy(name, h.fontName, 32);
+    return name;
+}
+
+// Loads a font with the engine, as the updater does before revising it.
+bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, const Bytes& bytes, Failure* failure) {
+    if (!IsCffFont(bytes)) {
+        *failure = Failure{kExitNotAFont, "'" + hostPath + "' is not a CFF OpenType font"};
+        return false;
+    }
+    if (m.LoadFont(EnginePath(hostPath).c_str(), nullptr, nullptr, 1, 0) != kReviseOk) {
+        *failure = Failure{kExitNotAFont, "'" + hostPath +
+                                              "' cannot be loaded for revision (a table the updater does not know, "
+                                              "or a table outside the file)"};
+        return false;
+    }
+    return true;
+}
+
+// Reads and checks a difference file against a loaded font.  Prints nothing
+// when it is sound; otherwise the failure names every rule it breaks.
+bool DiffFitsFont(const std::string& paHost, const Bytes& pa, COpenTypeManager& font, const std::string& fontHost,
+                  Failure* failure) {
+    if (pa.size() < 4 || std::memcmp(pa.data(), kSabunMagic, 4) != 0) {
+        *failure = Failure{kExitNotADiff, "'" + paHost + "' is not a difference file"};
+        return false;
+    }
+    Inspected in;
+    Inspect(pa, &in);
+    std::vector<SabunFault> faults;
+    if (in.headerComplete) CheckSabunData(in.data, &font, &faults);
+    std::string text;
+    bool malformed = !in.faults.empty();
+    for (const ParseFault& f : in.faults) text += "\n  [" + f.rule + "] " + f.text;
+    for (const SabunFault& f : faults) {
+        malformed = malformed || !AboutTheFont(f.kind);
+        text += std::string("\n  [") + RuleName(f.kind) + "] " + FaultText(f, in.data, &font);
+    }
+    if (!text.empty()) {
+        *failure = Failure{malformed ? kExitMalformed : kExitDoesNotFit,
+                           "'" + paHost + (malformed ? "' is malformed:" : "' does not fit '" + fontHost + "':") + text};
+        return false;
+    }
+
+    // The updater revises only the font and revision the file names.
+    DiffFileRecord entry = {};
+    std::memcpy(entry.fontName, in.data.m_sabunHeader.fontName, 32);
+    entry.fromRevision = static_cast<int>(in.data.m_sabunHeader.fromRevision);
+    COpenTypeManager identify;
+    int seen = 0;
+    if (!identify.IsTargetFont(EnginePath(fontHost).c_str(), &entry, &seen)) {
+        std::string name;
+        uint32_t revision = 0;
+        FontIdentity(font, &name, &revision);
+        *failure = Failure{kExitDoesNotFit, "'" + paHost + "' is for \"" + entry.fontName + "\" revision " +
+                                                RevisionText(in.data.m_sabunHeader.fromRevision) + ", but '" +
+                                                fontHost + "' is \"" + name + "\" revision " + RevisionText(revision)};
+        return false;
+    }
+    return true;
+}
+
+// Builds the revised font into builtHost the way the updater's driver does:
+// the installed font loaded, its serial strings taken, the revised file made.
+bool BuildRevision(const std::string& fontHost, const std::string& paHost, const std::string& builtHost,
+                   Failure* failure) {
+    Bytes font, pa;
+    std::string why;
+    if (!ReadHost(fontHost, &font, &why) || !ReadHost(paHost, &pa, &why)) {
+        *failure = Failure{kExitUnreadable, why};
+        return false;
+    }
+    COpenTypeManager m;
+    if (!LoadWithEngine(m, fontHost, font, failure)) return false;
+    if (!DiffFitsFont(paHost, pa, m, fontHost, failure)) return false;
+
+    std::memset(m.m_macSerial, 0, sizeof m.m_macSerial);
+    std::memset(m.m_winSerial, 0, sizeof m.m_winSerial);
+    for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
+        const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        if (std::memcmp(record, "name", 4) != 0) continue;
+        m.GetSerialStrings(record, m.m_macSerial, m.m_winSerial);
+        break;
+    }
+    const std::string fontPath = EnginePath(fontHost);
+    const int result = m.CreateRevisedFile(fontPath.c_str(), EnginePath(paHost).c_str(), EnginePath(builtHost).c_str(),
+                                           nullptr, nullptr, 1, 0);
+    if (result == kReviseOk) return true;
+    std::remove(builtHost.c_str());
+    if (result == kReviseTempFailed) {
+        *failure = Failure{kExitWriteFailed, "cannot write '" + builtHost + "'"};
+    } else {
+        *failure = Failure{kExitBuildFailed, "the updater's engine cannot build the font (result " +
+                                                 std::to_string(result) + ")"};
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Comparing a built font with the release it should equal.
+
+// Marks the bytes of a font that the updater fills in itself: the table
+// checksums, head.checkSumAdjustment and the name ID 13 strings.
+std::vector<bool> FilledInBytes(const Bytes& font) {
+    std::vector<bool> mask(font.size(), false);
+    auto mark = [&](uint64_t at, uint64_t n) {
+        if (!InImage(font.size(), at, n)) return;
+        for (uint64_t k = 0; k < n; ++k) mask[static_cast<size_t>(at + k)] = true;
+    };
+    if (font.size() < 12) return mask;
+    const uint32_t count = BigU16(font, 4);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t r = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * i;
+        if (!InImage(font.size(), r, kTableRecordSize)) break;
+        mark(r + 4, 4);
+        const uint32_t offset = BigU32(font, r + 8), length = BigU32(font, r + 12);
+        if (!InImage(font.size(), offset, length)) continue;
+        if (std::memcmp(&font[r], "head", 4) == 0 && length >= 12) mark(offset + 8, 4);
+        if (std::memcmp(&font[r], "name", 4) == 0 && length >= 6) {
+            const uint32_t names = BigU16(font, offset + 2), storage = BigU16(font, offset + 4);
+            for (uint32_t j = 0; j < names; ++j) {
+                const uint64_t n = offset + 6 + 12 * static_cast<uint64_t>(j);
+                if (!InImage(static_cast<uint64_t>(offset) + length, n, 12)) break;
+                if (BigU16(font, n + 6) != 13) continue;
+                const uint64_t at = static_cast<uint64_t>(offset) + storage + BigU16(font, n + 10);
+                const uint32_t len = BigU16(font, n + 8);
+                if (InImage(static_cast<uint64_t>(offset) + length, at, len)) mark(at, len);
+            }
+        }
+    }
+    return mask;
+}
+
+std::string Where(const Bytes& font, size_t at) {
+    if (at < 12) return "offset table";
+    const uint32_t count = BigU16(font, 4);
+    if (at < 12 + 16 * static_cast<uint64_t>(count)) return "directory record " + std::to_string((at - 12) / 16);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t r = 12 + 16 * i;
+        const uint32_t offset = BigU32(font, r + 8), length = BigU32(font, r + 12);
+        if (at >= offset && at - offset < length) {
+            return "table " + Quoted(&font[r]) + " at +" + std::to_string(at - offset);
+        }
+    }
+    return "padding";
+}
+
+// ---------------------------------------------------------------------------
+// Commands.
+
+int Fail(std::ostream& err, const Failure& f) {
+    err << "patool: " << f.message << "\n";
+    return f.code;
+}
+
+int Make(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
+    const std::string& oldPath = a[0];
+    const std::string& newPath = a[1];
+    const std::string& outPath = a[2];
+    if (SameFile(outPath, oldPath) || SameFile(outPath, newPath)) {
+        return Fail(err, Failure{kExitUsage, "OUT.pa must not be one of the fonts"});
+    }
+    Bytes oldFont, newFont;
+    std::string why;
+    if (!ReadHost(oldPath, &oldFont, &why) || !ReadHost(newPath, &newFont, &why)) {
+        return Fail(err, Failure{kExitUnreadable, why});
+    }
+    for (const auto& f : {std::make_pair(&oldPath, &oldFont), std::make_pair(&newPath, &newFont)}) {
+        if (!IsCffFont(*f.second)) return Fail(err, Failure{kExitNotAFont, "'" + *f.first + "' is not a CFF OpenType font"});
+    }
+    std::string error;
+    paproducer::DifferenceStats stats;
+    const auto started = std::chrono::steady_clock::now();
+    const Bytes diff = paproducer::MakeDifference(oldFont, newFont, &error, &stats);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (diff.empty()) return Fail(err, Failure{kExitCannotPair, "cannot make a difference file: " + error});
+    if (!WriteHost(outPath, diff)) return Fail(err, Failure{kExitWriteFailed, "cannot write '" + outPath + "'"});
+    out << "wrote " << outPath << ": " << diff.size() << " bytes in " << std::fixed << std::setprecision(2) << seconds
+        << " s; " << stats.changedTables << " tables changed, " << stats.copyBlocks << " copy blocks ("
+        << stats.copiedBytes << " bytes), " << stats.literalBlocks << " literal blocks (" << stats.literalBytes
+        << " bytes)\n";
+    return kExitOk;
+}
+
+int Show(const std::string& paPath, const std::string* fontPath, std::ostream& out, std::ostream& err) {
+    Bytes pa;
+    std::string why;
+    if (!ReadHost(paPath, &pa, &why)) return Fail(err, Failure{kExitUnreadable, why});
+    if (pa.size() < 4 || std::memcmp(pa.data(), kSabunMagic, 4) != 0) {
+        return Fail(err, Failure{kExitNotADiff, "'" + paPath + "' is not a difference file (no \"RVDF\" at its start)"});
+    }
+    COpenTypeManager font;
+    if (fontPath) {
+        Bytes bytes;
+        if (!ReadHost(*fontPath, &bytes, &why)) return Fail(err, Failure{kExitUnreadable, why});
+        Failure failure;
+        if (!LoadWithEngine(font, *fontPath, bytes, &failure)) return Fail(err, failure);
+    }
+
+    Inspected in;
+    Inspect(pa, &in);
+    const CMakeSabunData& d = in.data;
+    const SabunHeader& h = d.m_sabunHeader;
+    out << paPath << ": " << pa.size() << " bytes\n";
+    if (in.headerComplete) {
+        out << "font name       \"" << HeaderName(h) << "\"\n"
+            << "from revision   " << Hex(h.fromRevision) << " (" << RevisionText(h.fromRevision) << ")\n"
+            << "new file length " << h.newFileLength << "\n"
+            << "table count     " << static_cast<int>(h.tableCount) << "\n"
+            << "reserved        " << Hex(GetU32(h.reserved1)) << " " << Hex(GetU32(h.reserved2)) << "\n";
+    }
+    for (INT_PTR i = 0; i < d.m_sabunTags.GetSize(); ++i) {
+        const CSabunTagObject* r = d.Record(i);
+        out << "record " << i << " " << Quoted(r->m_recordTag) << ": slot " << static_cast<int>(r->m_newIndex)
+            << ", rank " << static_cast<int>(r->m_newSortedIndex) << ", offset " << r->m_newOffset << ", length "
+            << r->m_newLength;
+        if (r->m_dataOffset == 0) {
+            out << ", taken over unchanged\n";
+            continue;
+        }
+        out << ", block list at " << r->m_dataOffset << ": " << r->m_copyBlocks.GetSize() << " copy, "
+            << r->m_literalBlocks.GetSize() << " literal\n";
+        for (INT_PTR b = 0; b < r->m_copyBlocks.GetSize(); ++b) {
+            const COldTagObject* c = r->CopyBlock(b);
+            out << "    copy    " << c->m_length << " bytes from +" << c->m_srcOffset << " to +" << c->m_dstOffset
+                << "\n";
+        }
+        for (INT_PTR b = 0; b < r->m_literalBlocks.GetSize(); ++b) {
+            const CNewTagObject* l = r->LiteralBlock(b);
+            out << "    literal " << l->m_length << " bytes to +" << l->m_dstOffset << "\n";
+        }
+    }
+
+    std::vector<SabunFault> faults;
+    if (in.headerComplete) CheckSabunData(d, fontPath ? &font : nullptr, &faults);
+    bool malformed = !in.faults.empty();
+    size_t broken = in.faults.size();
+    for (const ParseFault& f : in.faults) out << "BROKEN [" << f.rule << "] " << f.text << "\n";
+    for (const SabunFault& f : faults) {
+        malformed = malformed || !AboutTheFont(f.kind);
+        out << "BROKEN [" << RuleName(f.kind) << "] " << FaultText(f, d, fontPath ? &font : nullptr) << "\n";
+        ++broken;
+    }
+
+    bool wrongFont = false;
+    if (fontPath && !malformed && broken == 0) {
+        std::string name;
+        uint32_t revision = 0;
+        FontIdentity(font, &name, &revision);
+        if (name != HeaderName(h) || revision != h.fromRevision) {
+            wrongFont = true;
+            out << "BROKEN [wrong-font] the file is for \"" << HeaderName(h) << "\" revision "
+                << RevisionText(h.fromRevision) << ", the font is \"" << name << "\" revision "
+                << RevisionText(revision) << "\n";
+        }
+    }
+    // The engine's own reader must agree with the verdict.
+    if (!malformed && broken == 0) {
+        CMakeSabunData reader;
+        if (!reader.ReadFile(EnginePath(paPath).c_str())) {
+            out << "BROKEN [reader] the updater cannot read the file\n";
+            malformed = true;
+        }
+    }
+
+    if (malformed) {
+        err << "patool: '" << paPath << "' is malformed (" << broken << " rules broken)\n";
+        return kExitMalformed;
+    }
+    if (broken != 0 || wrongFont) {
+        err << "patool: '" << paPath << "' does not fit '" << *fontPath << "'\n";
+        return kExitDoesNotFit;
+    }
+    out << (fontPath ? "well-formed, and fits the font\n" : "well-formed\n");
+    return kExitOk;
+}
+
+int Apply(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
+    const std::string& fontPath = a[0];
+    const std::string& paPath = a[1];
+    const std::string& outPath = a[2];
+    if (SameFile(outPath, fontPath) || SameFile(outPath, paPath)) {
+        return Fail(err, Failure{kExitUsage, "OUT must not be FONT or FILE.pa itself"});
+    }
+    // Built beside OUT and moved over it only when complete.
+    const std::string temp = outPath + ".patool-" + std::to_string(::getpid());
+    Failure failure;
+    if (!BuildRevision(fontPath, paPath, temp, &failure)) {
+        std::remove(temp.c_str());
+        return Fail(err, failure);
+    }
+    std::error_code ec;
+    fs::rename(temp, outPath, ec);
+    if (ec) {
+        std::remove(temp.c_str());
+        return Fail(err, Failure{kExitWriteFailed, "cannot write '" + outPath + "'"});
+    }
+    out << "wrote " << outPath << "\n";
+    return kExitOk;
+}
+
+int Check(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
+    const std::string& oldPath = a[0];
+    const std::string& paPath = a[1];
+    const std::string& newPath = a[2];
+    Bytes expected;
+    std::string why;
+    if (!ReadHost(newPath, &expected, &why)) return Fail(err, Failure{kExitUnreadable, why});
+    if (!IsCffFont(expected)) return Fail(err, Failure{kExitNotAFont, "'" + newPath + "' is not a CFF OpenType font"});
+
+    static int serial = 0;
+    std::error_code ec;
+    const std::string temp = (fs::temp_directory_path(ec) / ("patool-check-" + std::to_string(::getpid()) + "-" +
+                                                             std::to_string(++serial) + ".otf"))
+                                 .string();
+    Failure failure;
+    if (!BuildRevision(oldPath, paPath, temp, &failure)) {
+        std::remove(temp.c_str());
+        return Fail(err, failure);
+    }
+    Bytes built;
+    const bool read = ReadHost(temp, &built, &why);
+    std::remove(temp.c_str());
+    if (!read) return Fail(err, Failure{kExitWriteFailed, why});
+
+    const std::vector<bool> maskBuilt = FilledInBytes(built), maskExpected = FilledInBytes(expected);
+    const size_t common = std::min(built.size(), expected.size());
+    size_t differing = 0, first = common;
+    for (size_t i = 0; i < common; ++i) {
+        if (built[i] != expected[i] && !maskBuilt[i] && !maskExpected[i]) {
+            if (differing++ == 0) first = i;
+        }
+    }
+    if (built.size() == expected.size() && differing == 0) {
+        out << "'" << paPath << "' turns '" << oldPath << "' into '" << newPath
+            << "' (name ID 13 strings and checksums aside)\n";
+        return kExitOk;
+    }
+    out << "'" << paPath << "' does not turn '" << oldPath << "' into '" << newPath << "':";
+    if (built.size() != expected.size()) out << " the built font has " << built.size() << " bytes, NEW " << expected.size() << ";";
+    if (differing != 0) {
+        out << " " << differing << " bytes differ, the first at " << first << " (" << Where(expected, first) << " of NEW)";
+    }
+    out << "\n";
+    return kExitNoMatch;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            out << kUsage << kHelp;
+            return kExitOk;
+        }
+    }
+    if (args.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    const std::string& command = args[0];
+    std::vector<std::string> rest;
+    const std::string* fontOption = nullptr;
+    std::string fontValue;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (command == "show" && args[i] == "--font") {
+            if (i + 1 >= args.size() || fontOption) {
+                err << "patool: --font needs one font\n" << kUsage;
+                return kExitUsage;
+            }
+            fontValue = args[++i];
+            fontOption = &fontValue;
+        } else if (args[i].size() > 1 && args[i][0] == '-' && args[i][1] == '-') {
+            err << "patool: unknown option '" << args[i] << "'\n" << kUsage;
+            return kExitUsage;
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    const size_t wanted = command == "show" ? 1 : 3;
+    if (command != "make" && command != "show" && command != "apply" && command != "check") {
+        err << "patool: unknown command '" << command << "'\n" << kUsage;
+        return kExitUsage;
+    }
+    if (rest.size() != wanted) {
+        err << "patool: " << command << " takes " << wanted << (wanted == 1 ? " file" : " files") << ", not "
+            << rest.size() << "\n"
+            << kUsage;
+        return kExitUsage;
+    }
+    if (command == "make") return Make(rest, out, err);
+    if (command == "show") return Show(rest[0], fontOption, out, err);
+    if (command == "apply") return Apply(rest, out, err);
+    return Check(rest, out, err);
+}
+
+}  // namespace patool

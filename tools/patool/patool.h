@@ -1,0 +1,37 @@
+// patool: the font makers' command-line tool for difference files.
+//
+//   patool make OLD NEW OUT.pa         write the file that turns OLD into NEW
+//   patool show FILE.pa [--font OLD]   print it and name every rule it breaks
+//   patool apply FONT FILE.pa OUT      build the revised font as the updater does
+//   patool check OLD FILE.pa NEW       does the file turn OLD into NEW?
+//
+// `apply` and `check` run the updater's own engine (loading, serial strings,
+// building, checksums) on the host's files, so what they build is what the
+// updater would write.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace patool {
+
+enum ExitCode {
+    kExitOk = 0,
+    kExitNoMatch = 1,         // check: the file does not turn OLD into NEW
+    kExitUsage = 2,           // wrong arguments
+    kExitUnreadable = 3,      // an input file cannot be read
+    kExitNotAFont = 4,        // an input is not a CFF OpenType font the updater can load
+    kExitNotADiff = 5,        // the input is not a difference file
+    kExitMalformed = 6,       // the difference file breaks a rule of the format
+    kExitDoesNotFit = 7,      // the difference file is not for this font
+    kExitWriteFailed = 8,     // the output cannot be written
+    kExitCannotPair = 9,      // make: the two fonts do not have the same tables
+    kExitBuildFailed = 10,    // the engine refused to build the font
+};
+
+// Runs one command line (without the program name); messages go to out and
+// err.  Returns the exit code.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace patool

@@ -14,6 +14,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>  // progress bar and list view messages
 #include <cstdlib>  // rand
 #include <ctime>    // _time64
 

@@ -271,11 +271,20 @@ BOOL WINAPI CloseHandle(HANDLE object) {
         if (it != M().files.end()) {
             ::close(it->second.fd);
             M().files.erase(it);
+        } else {
+            sim::CloseKernelObject(reinterpret_cast<uintptr_t>(object));
         }
         return FALSE;
     }
     auto it = M().files.find(reinterpret_cast<uintptr_t>(object));
-    if (it == M().files.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it == M().files.end()) {
+        // Tokens and mutexes share the handle space with files.
+        if (sim::CloseKernelObject(reinterpret_cast<uintptr_t>(object))) {
+            M().lastError = ERROR_SUCCESS;
+            return TRUE;
+        }
+        return Fail(ERROR_INVALID_HANDLE);
+    }
     int rc = ::close(it->second.fd);
     M().files.erase(it);
     if (rc != 0) return Fail(ERROR_WRITE_FAULT);

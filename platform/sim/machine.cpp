@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace sim {
 
@@ -22,6 +23,7 @@ void Reset() {
         if (entry.second.fd >= 0) ::close(entry.second.fd);
     }
     m = Machine();
+    ResetWindows();
 }
 
 void MapDrive(char letter, const std::string& hostFolder, UINT driveType) {
@@ -40,6 +42,8 @@ void FailAnyCall(unsigned nth, DWORD error) {
 
 void ClearFailures() { M().failures.clear(); }
 
+void OnCall(std::function<void(const char* api, uint64_t total)> hook) { M().callHook = std::move(hook); }
+
 uint64_t CallCount(const char* api) {
     auto it = M().counts.find(api);
     return it == M().counts.end() ? 0 : it->second;
@@ -56,6 +60,7 @@ bool Enter(const char* api) {
     ++m.counts[api];
     ++m.total;
     m.log.emplace_back(api);
+    if (m.callHook) m.callHook(api, m.total);
     bool fail = false;
     DWORD error = 0;
     for (auto it = m.failures.begin(); it != m.failures.end();) {
@@ -169,6 +174,12 @@ std::vector<std::string> Components(const char* rest) {
 }  // namespace
 
 bool Resolve(const char* windowsPath, std::string* host) {
+    std::string redirected;
+    if (Wow64Redirect(windowsPath, &redirected)) return ResolveNative(redirected.c_str(), host);
+    return ResolveNative(windowsPath, host);
+}
+
+bool ResolveNative(const char* windowsPath, std::string* host) {
     Machine& m = M();
     if (!windowsPath || !std::isalpha(static_cast<unsigned char>(windowsPath[0])) || windowsPath[1] != ':' ||
         (windowsPath[2] != '\\' && windowsPath[2] != '/')) {
@@ -216,7 +227,7 @@ bool Resolve(const char* windowsPath, std::string* host) {
 std::string HostPath(const char* windowsPath) {
     std::string host;
     DWORD saved = M().lastError;
-    bool ok = Resolve(windowsPath, &host);
+    bool ok = ResolveNative(windowsPath, &host);
     M().lastError = saved;
     return ok ? host : std::string();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/objects.h"
 #include "platform/sim/sim.h"
 
 namespace sim {
@@ -56,9 +57,19 @@ struct Machine {
     int64_t timeBase = 1700000000;  // 2023-11-14 22:13:20 UTC
     uint64_t sleptMs = 0;
     std::function<void(DWORD)> sleepHook;
+
+    // Security, kernel objects, shell folders, WOW64 (security.cpp, shell.cpp).
+    SecurityState security;
+    ShellState shell;
+    std::function<void(const char*, uint64_t)> callHook;
 };
 
 Machine& M();
+
+// The window side (windows.cpp): forgets every window, the queue, the script
+// and the transcript; notes a Sleep in the transcript.
+void ResetWindows();
+void RecordSleep(DWORD milliseconds);
 
 // Counts the call and applies the failure rules: true when this call must
 // fail, with the rule's error already set as the last error.
@@ -69,6 +80,8 @@ bool Enter(const char* api);
 // as given.  Returns false (with the last error set) when the path is not on
 // a mapped drive, is relative, or has a name that cannot be converted.
 bool Resolve(const char* windowsPath, std::string* host);
+// The same without WOW64 redirection: the path as the test sees the machine.
+bool ResolveNative(const char* windowsPath, std::string* host);
 
 }  // namespace sim
 

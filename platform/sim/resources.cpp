@@ -91,7 +91,10 @@ bool LoadResourceString(UINT id, std::string* ansi) {
 
 }  // namespace sim
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(0x400000); }
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+    if (sim::IsKernel32(moduleName)) return sim::Kernel32Module();
+    return reinterpret_cast<HMODULE>(0x400000);
+}
 
 int WINAPI LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
     if (sim::Enter("LoadStringA")) return 0;

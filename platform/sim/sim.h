@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/winapi.h"
+#include "platform/sim/sim_windows.h"  // windows, the scripted user, the transcript
 
 namespace sim {
 
@@ -70,7 +71,81 @@ uint64_t SleptMilliseconds();  // total slept since the last Reset
 // program waits" (change a file, arm a failure).
 void OnSleep(std::function<void(DWORD milliseconds)> hook);
 
+// Called on every API call as it begins, after it was counted (total counts
+// this call too): lets a test act at an exact point of a run, for instance
+// end the process there.
+void OnCall(std::function<void(const char* api, uint64_t total)> hook);
+
 // Seeds the run-time library's rand, for repeatable temporary names.
 void SeedRandom(unsigned seed);
+
+// ---------------------------------------------------------------------------
+// The system the program runs on: version, the logged-on user, kernel
+// objects, restart requests, shell folders and WOW64 (security.cpp, shell.cpp).
+
+// What GetVersionExA reports.  The default is what a program without a
+// compatibility manifest sees on current Windows.
+struct WindowsVersion {
+    DWORD platform = 2;  // VER_PLATFORM_WIN32_NT
+    DWORD major = 6;
+    DWORD minor = 2;
+    DWORD build = 9200;
+    std::string servicePack;  // szCSDVersion, for example "Service Pack 3"
+    WORD servicePackMajor = 0;
+    WORD servicePackMinor = 0;
+    // Systems before NT 4.0 SP6 and the 95 family refuse the extended
+    // structure (size 156) and answer only the basic one (size 148).
+    bool extendedQuery = true;
+};
+void SetWindowsVersion(const WindowsVersion& version);
+
+// The groups of the logged-on user's token.  An administrator without
+// elevation holds the Administrators group for deny checks only.
+enum class UserRights { kAdministrator, kAdministratorWithoutElevation, kStandardUser };
+void SetUserRights(UserRights rights);
+// Whether the user's token holds the shutdown privilege at all (it does by default).
+void SetShutdownPrivilegeHeld(bool held);
+// Whether the thread is impersonating (ImpersonateSelf until RevertToSelf).
+bool ThreadImpersonating();
+
+// Tokens and mutexes the program holds open (not counted by OpenHandleCount),
+// and blocks of LocalAlloc and SIDs of AllocateAndInitializeSid not yet freed.
+int OpenObjectCount();
+int LiveLocalBlocks();
+int LiveSids();
+
+// Named mutexes.  A name held "elsewhere" behaves as if another process had
+// created it and keeps it open until released here.
+void HoldMutexElsewhere(const std::string& name);
+void ReleaseMutexElsewhere(const std::string& name);
+bool MutexExists(const std::string& name);
+// The running program ends: the system closes every handle it left open
+// (files, listings, tokens, mutexes) and ends its impersonation, so that a
+// new copy can start on the same machine.
+void EndProgramRun();
+
+// Restart requests (ExitWindowsEx) are recorded, never carried out.
+struct RestartRequest {
+    UINT flags = 0;
+    DWORD reason = 0;
+    bool privilegeEnabled = false;  // the shutdown privilege was enabled when asked
+};
+const std::vector<RestartRequest>& RestartRequests();
+
+// The system folder as SHGetSpecialFolderPathA(CSIDL_SYSTEM) reports it;
+// default "C:\Windows\System32".  The 32-bit system folder is
+// "SysWOW64" beside it.
+void SetSystemFolder(const std::string& windowsPath);
+
+// How the program's process meets WOW64.
+enum class Wow64 {
+    kAbsent,   // kernel32 has no redirection functions (the default)
+    kNative,   // they exist but do nothing: a native process (disabling fails)
+    kProcess32 // a 32-bit process on 64-bit Windows: system-folder paths are
+               // redirected to SysWOW64 unless the thread switched that off
+};
+void SetWow64(Wow64 mode);
+// True unless the thread has switched redirection off.
+bool Wow64RedirectionEnabled();
 
 }  // namespace sim

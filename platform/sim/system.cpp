@@ -305,6 +305,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
 void WINAPI Sleep(DWORD milliseconds) {
     sim::Enter("Sleep");  // cannot fail; counted like every call
     M().sleptMs += milliseconds;
+    sim::RecordSleep(milliseconds);
     if (M().sleepHook) {
         // The hook may set a new hook or clear it: call a copy.
         std::function<void(DWORD)> hook = M().sleepHook;

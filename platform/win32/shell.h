@@ -3,3 +3,24 @@
 #pragma once
 
 #include "platform/win32/base.h"
+
+// Special folders (SHGetSpecialFolderPathA).
+#define CSIDL_FONTS 0x0014
+#define CSIDL_WINDOWS 0x0024
+#define CSIDL_SYSTEM 0x0025
+#define CSIDL_SYSTEMX86 0x0029
+
+// The owner window is never used by the program; it is declared with the
+// window handle's underlying type so that this header stands on its own.
+BOOL WINAPI SHGetSpecialFolderPathA(struct HWND__* owner, LPSTR path, int csidl, BOOL create);
+
+// path is a buffer of MAX_PATH characters; the result must fit in it.
+BOOL WINAPI PathAppendA(LPSTR path, LPCSTR more);
+BOOL WINAPI PathFileExistsA(LPCSTR path);
+
+// Functions of a loaded module, looked up by name.  The program finds the
+// WOW64 redirection switches this way because older systems lack them:
+//   BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue);
+//   BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue);
+typedef INT_PTR(WINAPI* FARPROC)(void);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);

@@ -1,0 +1,28 @@
+#include "app/instance.h"
+
+CString SingleInstanceName(const char* exeName) { return CString(exeName) + ".EXE"; }
+
+bool TakeSingleInstance(const char* exeName, HANDLE* mutex) {
+    *mutex = nullptr;
+    const CString name = SingleInstanceName(exeName);
+
+    HANDLE running = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+    if (running) {
+        CloseHandle(running);
+        return false;
+    }
+
+    HANDLE created = CreateMutexA(nullptr, FALSE, name);
+    // Two copies started together can both miss the name above; the one
+    // whose creation finds it already there is the second.
+    if (created && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(created);
+        return false;
+    }
+    *mutex = created;
+    return true;
+}
+
+void ReleaseSingleInstance(HANDLE mutex) {
+    if (mutex) ReleaseMutex(mutex);
+}

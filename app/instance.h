@@ -1,0 +1,20 @@
+// One copy of the program per executable file name.
+#pragma once
+
+#include "platform/framework/cstring.h"
+#include "platform/winapi.h"
+
+// The single-instance name: the executable name (its file name without
+// folder and extension, letter case kept) followed by ".EXE".
+CString SingleInstanceName(const char* exeName);
+
+// False when another copy of the same executable runs; *mutex then stays
+// null and nothing else happens.  Otherwise *mutex receives the mutex that
+// holds the name for as long as this copy runs (it is never closed: the
+// system closes it when the process ends).  A mutex that cannot be created
+// is no reason to stop: the copy runs without the protection.
+bool TakeSingleInstance(const char* exeName, HANDLE* mutex);
+
+// At shut-down.  The mutex was never owned, so this changes nothing; the
+// name stays taken until the process ends.
+void ReleaseSingleInstance(HANDLE mutex);

@@ -1,0 +1,44 @@
+// The modeless progress dialog of the update run: two bars, two text lines,
+// and a stop button whose request is confirmed at the next report.
+#pragma once
+
+#include "engine/types.h"  // ProgressCallbackFn, served through UpdateProgress
+#include "platform/framework/afxwin.h"
+#include "res/resource.h"
+
+class CProgressDialog : public CDialog {
+public:
+    explicit CProgressDialog(CWnd* parent = nullptr);
+    ~CProgressDialog() override;
+
+    enum { IDD = IDD_PROGRESS_DIALOG };
+
+    // Shows one report and handles what the user did since the last one;
+    // non-zero once a stop has been confirmed.
+    int UpdateProgress(int overall, int step, CString line1, CString line2);
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+    using CDialog::Create;
+    BOOL Create(CWnd* parent);
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnStop();
+
+    int m_stopRequested;
+    CEdit m_line1Edit;
+    CProgressCtrl m_overallBar;
+    CEdit m_line2Edit;
+    CProgressCtrl m_stepBar;
+    CEdit m_overallPercentEdit;
+    CEdit m_stepPercentEdit;
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    int m_stopConfirmed;  // the user answered "はい": no more questions
+};
+
+// Pumps the window messages the engine's long work has left waiting.
+void PumpPendingMessages();

@@ -62,6 +62,21 @@ bool FlushToDisk(const char* path) {
     return file.Close() && flushed;
 }
 
+// Removes a file of our own making.  A file just closed can still be held
+// for a moment by another program (a virus scanner, an indexer); a large
+// font left behind in the temporary folder is worth a short wait and another
+// try.
+const int kDeleteTries = 3;
+const DWORD kDeleteRetryMilliseconds = 100;
+
+void DeleteOwnFile(const char* path) {
+    for (int attempt = 0; attempt < kDeleteTries; ++attempt) {
+        if (attempt > 0) Sleep(kDeleteRetryMilliseconds);
+        if (DeleteFileA(path)) return;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND && attempt > 0) return;
+    }
+}
+
 // How a new file beside the installed font came out.
 enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 
@@ -78,7 +93,7 @@ bool ReplaceWhole(const char* target, Fill fill) {
         if (filled == kFillNameTaken) continue;
         if (filled == kFillFailed) return false;
         if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-        DeleteFileA(beside);
+        DeleteOwnFile(beside);
         return false;
     }
     return false;
@@ -115,7 +130,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
             // font: a rename that outlives its data would leave an empty font
             // after a power failure.
             if (FlushToDisk(beside)) return kFilled;
-            DeleteFileA(beside);
+            DeleteOwnFile(beside);
             return kFillFailed;
         });
         if (!replaced) {
@@ -137,13 +152,13 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                     }
                     bool ok = file.Write(original, originalLength) && FlushFileBuffers(file.m_hFile);
                     ok = file.Close() && ok;
-                    if (!ok) DeleteFileA(beside);
+                    if (!ok) DeleteOwnFile(beside);
                     return ok ? kFilled : kFillFailed;
                 });
             }
         }
     }
     // Only our own file: it was created new above.
-    DeleteFileA(tempPath);
+    DeleteOwnFile(tempPath);
     return result;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 # windres preprocesses the resource script with the MinGW-w64 compiler and
 # its headers, so the native build needs them too.
-packages=(cmake g++ make libgtest-dev libbenchmark-dev python3 python3-fonttools fonts-noto-cjk opentype-sanitizer
+packages=(cmake g++ make clang libclang-rt-dev libgtest-dev libbenchmark-dev python3 python3-fonttools fonts-noto-cjk opentype-sanitizer
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev)
 
 missing=()

@@ -25,3 +25,10 @@ export TEST_FONT_DIR="$PWD/$fonts"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" -j"$jobs" --output-on-failure
+
+# Reliability: every fuzz target run for a bounded time (a crash input is
+# kept and fails the run), then the figures of fuzzing, fault injection and
+# kills.  These runs are logged in the build folder; fuzz/stats.tsv logs the
+# longer runs made by hand, and the report sums both.
+FUZZ_STATS="$build/fuzz-stats.tsv" scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+scripts/reliability_report.sh "$build"

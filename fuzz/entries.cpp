@@ -1,0 +1,288 @@
+#include "fuzz/entries.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/headname.h"
+#include "engine/manager.h"
+#include "engine/sabun.h"
+#include "platform/sim/sim.h"
+#include "tools/paproducer/paproducer.h"
+
+namespace fuzzentry {
+namespace {
+
+const char kFontPath[] = "Z:\\Fonts\\Target.otf";
+const char kDiffPath[] = "Z:\\Host\\Target.pa";
+const char kTempPath[] = "Z:\\Temp\\17000000001";
+const uint32_t kWholeFileSum = 0xB1B0AFBAu;
+
+struct State {
+    std::string work;  // host folder behind Z:
+    std::vector<uint8_t> font, diff;
+    DiffFileRecord entry{};
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+std::vector<uint8_t> ReadHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WriteHostFile(const std::string& path, const uint8_t* data, size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0 && done == size;
+}
+
+// A fresh machine for every input: no handle, rule or file of the one before.
+void FreshMachine() {
+    sim::Reset();
+    sim::MapDrive('Z', S().work);
+    ::unlink((S().work + "/Temp/17000000001").c_str());
+}
+
+void Put(const char* windowsPath, const uint8_t* data, size_t size) {
+    if (!WriteHostFile(sim::HostPath(windowsPath), data, size)) ::abort();  // the harness itself is broken
+}
+
+void ExpectNoHandles(Outcome* o) {
+    if (sim::OpenHandleCount() != 0) o->fault += "handle left open; ";
+}
+
+uint32_t WordSum(const std::vector<uint8_t>& b) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 4) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4; ++k) word = word << 8 | (i + k < b.size() ? b[i + k] : 0u);
+        sum += word;
+    }
+    return sum;
+}
+
+// Loads the font, takes its serial strings and builds the revised font as
+// the driver does; a build reported as done must have left a whole font.
+Outcome Build(const uint8_t* font, size_t fontSize, const uint8_t* diff, size_t diffSize) {
+    FreshMachine();
+    Put(kFontPath, font, fontSize);
+    Put(kDiffPath, diff, diffSize);
+    Outcome o;
+    COpenTypeManager m;
+    o.result = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
+    if (o.result == kReviseOk) {
+        for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
+            const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
+            if (std::memcmp(record, "name", 4) != 0) continue;
+            m.GetSerialStrings(record, m.m_macSerial, m.m_winSerial);
+            break;
+        }
+        o.result = m.CreateRevisedFile(kFontPath, kDiffPath, kTempPath, nullptr, nullptr, 1, 0);
+        if (o.result == kReviseOk) {
+            const std::vector<uint8_t> out = ReadHostFile(sim::HostPath(kTempPath));
+            if (!m.m_pSabunData || out.size() != m.m_pSabunData->m_sabunHeader.newFileLength) {
+                o.fault += "written font has another length than the difference file gives; ";
+            }
+            if (WordSum(out) != kWholeFileSum) o.fault += "written font's checksum adjustment is wrong; ";
+            if (WordSum(out) != m.m_outputSum) o.fault += "sum kept for the read-back is not the file's; ";
+        }
+    }
+    ExpectNoHandles(&o);
+    return o;
+}
+
+Outcome IsTargetFontEntry(const uint8_t* data, size_t size) {
+    FreshMachine();
+    Put(kFontPath, data, size);
+    Outcome o;
+    COpenTypeManager m;
+    int revision = 0;
+    o.result = m.IsTargetFont(kFontPath, &S().entry, &revision);
+    if (m.m_pFile) o.fault += "image kept after identification; ";
+    ExpectNoHandles(&o);
+    return o;
+}
+
+Outcome LoadFontEntry(const uint8_t* data, size_t size) {
+    FreshMachine();
+    Put(kFontPath, data, size);
+    Outcome o;
+    COpenTypeManager m;
+    o.result = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
+    if (o.result == kReviseOk) {
+        // Every table the builder will take bytes from lies inside the image.
+        for (INT_PTR i = 0; i < m.m_tags.GetSize(); ++i) {
+            const CTagObject* tag = m.Tag(i);
+            if (!InImage(static_cast<uint32_t>(m.m_fileLength), tag->m_offset, tag->m_length)) {
+                o.fault += "loaded table outside the file; ";
+            }
+        }
+    }
+    ExpectNoHandles(&o);
+    return o;
+}
+
+Outcome ReadHeaderEntry(const uint8_t* data, size_t size) {
+    FreshMachine();
+    Put(kDiffPath, data, size);
+    Outcome o;
+    CMakeSabunData d;
+    char name[33] = {0};
+    int revision = 0;
+    o.result = d.ReadHeader(kDiffPath, name, &revision);
+    if (name[32] != 0) o.fault += "font name not terminated; ";
+    ExpectNoHandles(&o);
+    return o;
+}
+
+Outcome ReadFileEntry(const uint8_t* data, size_t size) {
+    FreshMachine();
+    Put(kDiffPath, data, size);
+    Outcome o;
+    CMakeSabunData d;
+    o.result = d.ReadFile(kDiffPath);
+    if (o.result == 1) {
+        // Literal bytes are the file's own: each block lies inside it.
+        for (INT_PTR i = 0; i < d.m_sabunTags.GetSize(); ++i) {
+            const CSabunTagObject* r = d.Record(i);
+            for (INT_PTR b = 0; b < r->m_literalBlocks.GetSize(); ++b) {
+                if (r->LiteralBlock(b)->m_length > size) o.fault += "literal longer than the file; ";
+            }
+        }
+    }
+    ExpectNoHandles(&o);
+    return o;
+}
+
+Outcome ReviseDiffEntry(const uint8_t* data, size_t size) {
+    return Build(S().font.data(), S().font.size(), data, size);
+}
+
+Outcome ReviseFontEntry(const uint8_t* data, size_t size) {
+    return Build(data, size, S().diff.data(), S().diff.size());
+}
+
+// Re-serialisation writes exactly the size it computed, and a table written
+// with its storage right after the records reads back with the same strings
+// (records that take a sibling's string excepted).
+Outcome NameTableEntry(const uint8_t* data, size_t size) {
+    Outcome o;
+    if (size > 0xFFFFFFFFu) return o;
+    CNameTableObject table;
+    o.result = table.Parse(data, static_cast<uint32_t>(size));
+    if (!o.result) {
+        if (table.m_records.GetSize() != 0) o.fault += "records kept from a malformed table; ";
+        return o;
+    }
+    table.ComputeSize();
+    std::vector<uint8_t> out(static_cast<size_t>(table.m_totalSize));
+    // Exactly m_totalSize bytes on the heap: a write past them is caught.
+    BYTE* exact = new BYTE[out.size() + (out.empty() ? 1 : 0)];
+    table.Write(exact);
+    std::memcpy(out.data(), exact, out.size());
+    delete[] exact;
+    if (table.m_headerSize > 0xFFFF || table.m_stringBytes > 0xFFFF) return o;
+
+    // Records that take a sibling's string point wherever the sibling went
+    // (or at the start of the storage): only the others are compared.
+    for (INT_PTR i = 0; i < table.m_records.GetSize(); ++i) {
+        const CNameRecordObject* a = table.Record(i);
+        const bool shared = (a->m_platformID == 1 && a->m_encodingID == 1 && a->m_languageID == 11 && a->m_nameID == 2) ||
+                            (a->m_platformID == 3 && a->m_encodingID == 1 &&
+                             ((a->m_languageID == 0x409 && a->m_nameID == 6) ||
+                              (a->m_languageID == 0x411 && (a->m_nameID == 2 || a->m_nameID == 17))));
+        const BYTE* rec = out.data() + 6 + 12 * i;
+        if (GetU16(rec) != a->m_platformID || GetU16(rec + 6) != a->m_nameID || GetU16(rec + 8) != a->m_stringLength) {
+            o.fault += "record fields changed; ";
+            break;
+        }
+        if (shared) continue;
+        const uint64_t start = static_cast<uint64_t>(table.m_headerSize) + GetU16(rec + 10);
+        if (!InImage(out.size(), start, a->m_stringLength) ||
+            std::memcmp(out.data() + start, a->m_string.data(), a->m_stringLength) != 0) {
+            o.fault += "string not where its record says; ";
+            break;
+        }
+    }
+    return o;
+}
+
+}  // namespace
+
+bool Setup(const std::string& fontDir, std::string* error) {
+    State& s = S();
+    if (s.work.empty()) {
+        std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = base + "/fuzzentry-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back(0);
+        if (!::mkdtemp(buffer.data())) {
+            *error = "cannot make a work folder under " + base;
+            return false;
+        }
+        s.work = buffer.data();
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(S().work, ec);
+        });
+        for (const char* sub : {"/Fonts", "/Host", "/Temp"}) ::mkdir((s.work + sub).c_str(), 0755);
+    }
+    if (!s.font.empty()) return true;
+    s.font = ReadHostFile(fontDir + "/Sorame-Gothic-Pro-W3.otf");
+    const std::vector<uint8_t> release = ReadHostFile(fontDir + "/Sorame-Gothic-Pro-W3.rev.otf");
+    if (s.font.empty() || release.empty()) {
+        *error = "no Sorame-Gothic-Pro-W3 fonts in " + fontDir;
+        s.font.clear();
+        return false;
+    }
+    s.diff = paproducer::MakeDifference(s.font, release, error);
+    if (s.diff.size() < kSabunProbeSize) {
+        s.font.clear();
+        return false;
+    }
+    // Identification looks for the font the difference file names.
+    std::memcpy(s.entry.fontName, s.diff.data() + 4, 32);
+    s.entry.fromRevision = static_cast<int>(GetU32(s.diff.data() + 36));
+    std::strcpy(s.entry.diffPath, kDiffPath);
+    std::strcpy(s.entry.fontFileName, "Target.otf");
+    return true;
+}
+
+const std::vector<uint8_t>& RealFont() { return S().font; }
+const std::vector<uint8_t>& RealDiff() { return S().diff; }
+
+const std::vector<Entry>& Entries() {
+    static const std::vector<Entry> entries = {
+        {"is_target_font", IsTargetFontEntry}, {"load_font", LoadFontEntry},
+        {"read_header", ReadHeaderEntry},      {"read_file", ReadFileEntry},
+        {"revise_diff", ReviseDiffEntry},      {"revise_font", ReviseFontEntry},
+        {"name_table", NameTableEntry},
+    };
+    return entries;
+}
+
+const Entry* FindEntry(const std::string& name) {
+    for (const Entry& e : Entries()) {
+        if (name == e.name) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace fuzzentry

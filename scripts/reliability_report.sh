@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Prints the reliability figures:
+#   - executions and crashes per fuzz target, summed over every run logged in
+#     fuzz/stats.tsv (scripts/fuzz.sh appends to it);
+#   - fault-injection cases run and fonts damaged;
+#   - kill points of the crash-safety test and fonts damaged.
+# The last two come from the unit tests' FIGURE lines: from the last ctest
+# log of BUILD (default build-test) when it holds them, else by running the
+# two tests (always with CRASH_SAFETY_POINTS set: the by-hand run of
+# CRASH_SAFETY_POINTS=230 kills the large font's revision at 230 points).
+#
+#   scripts/reliability_report.sh [BUILD]
+# Exits non-zero when any figure shows a crash or a damaged font, or when
+# a fuzz target is short of 1,000,000 executions (the latter only with
+# --require-million).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+require_million=0
+if [ "${1:-}" = "--require-million" ]; then require_million=1; shift; fi
+build=${1:-build-test}
+# The committed log of the runs made by hand, and this build's own runs.
+stats=(fuzz/stats.tsv)
+[ -s "$build/fuzz-stats.tsv" ] && stats+=("$build/fuzz-stats.tsv")
+bad=0
+
+echo "== Fuzzing (summed over all logged runs: ${stats[*]})"
+if [ -s "${stats[0]}" ] || [ ${#stats[@]} -gt 1 ]; then
+  awk -F'\t' -v need="$require_million" '
+    FNR == 1 { next }
+    { runs[$4]++; secs[$4] += $5; execs[$4] += $6; crashes[$4] += $7 }
+    END {
+      printf "%-16s %6s %9s %14s %8s\n", "target", "runs", "seconds", "executions", "crashes"
+      bad = 0
+      for (t in runs) {
+        printf "%-16s %6d %9d %14d %8d\n", t, runs[t], secs[t], execs[t], crashes[t]
+        if (crashes[t] > 0) bad = 1
+        if (need && execs[t] < 1000000) bad = 1
+      }
+      exit bad
+    }' "${stats[@]}" | (read -r header; echo "$header"; sort) || bad=1
+else
+  echo "no fuzz runs logged"
+  [ "$require_million" -eq 0 ] || bad=1
+fi
+if [ -d fuzz/regressions ]; then
+  echo "kept crash inputs replayed by the unit tests: $(find fuzz/regressions -type f ! -name '.*' | wc -l)"
+fi
+
+figures=""
+log="$build/Testing/Temporary/LastTest.log"
+# CRASH_SAFETY_POINTS (e.g. 230) asks for a fresh run with that many kill
+# points on the large font rather than the test command's spread.
+if [ -f "$log" ] && [ -z "${CRASH_SAFETY_POINTS:-}" ]; then figures=$(grep -h '^FIGURE ' "$log" || true); fi
+if ! grep -q 'fault-injection' <<<"$figures" || ! grep -q 'crash-safety' <<<"$figures"; then
+  if [ -x "$build/tests/unit_tests" ]; then
+    figures=$(REQUIRE_REAL_FONTS=1 TEST_FONT_DIR="${TEST_FONT_DIR:-$PWD/$build/testfonts}" \
+      "$build/tests/unit_tests" --gtest_filter='FaultInjectionTest.*:CrashSafetyTest.*' | grep '^FIGURE ' || true)
+  fi
+fi
+
+echo
+echo "== Fault injection (each platform call of a revision failed once, with each error kind)"
+if grep -q 'fault-injection' <<<"$figures"; then
+  grep 'fault-injection' <<<"$figures" | sed 's/^FIGURE fault-injection /  /'
+  grep 'fault-injection' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "cases") c += kv[2]; if (kv[1] == "damaged") d += kv[2] } }
+    END { printf "cases run: %d   fonts damaged: %d\n", c, d; exit d > 0 }' || bad=1
+else
+  echo "no figures (build $build and run the unit tests)"; bad=1
+fi
+
+echo
+echo "== Crash safety (a revising process killed with SIGKILL)"
+if grep -q 'crash-safety' <<<"$figures"; then
+  grep 'crash-safety' <<<"$figures" | sed 's/^FIGURE crash-safety /  /'
+  grep 'crash-safety' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "killed") k += kv[2]; if (kv[1] == "damaged") d += kv[2] } }
+    END { printf "kill points: %d   fonts damaged: %d\n", k, d; exit d > 0 }' || bad=1
+else
+  echo "no figures (build $build and run the unit tests)"; bad=1
+fi
+exit $bad

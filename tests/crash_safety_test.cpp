@@ -1,0 +1,237 @@
+// The process revising a large font is killed outright (SIGKILL: no handler,
+// no clean-up) at many points of its run: at chosen platform calls, and at
+// chosen moments.  Afterwards the installed file must hold exactly the old
+// font or exactly the new one.
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "discovery/foldercheck.h"
+#include "engine/manager.h"
+#include "platform/sim/sim.h"
+#include "tests/support/sim_fixture.h"
+
+#if __has_include("tools/paproducer/paproducer.h")
+#include "tools/paproducer/paproducer.h"
+#define HAVE_PAPRODUCER 1
+#endif
+
+namespace fs = std::filesystem;
+using testdata::Bytes;
+
+namespace {
+
+const char kHost[] = "C:\\Program Files\\Sorame\\Updater\\host\\";
+const char kTemp[] = "C:\\Windows\\Temp\\";
+
+// The large font takes a second or more per run under the sanitizers: the
+// test command kills it at a spread of points, and a run by hand on an
+// optimised build raises the count (CRASH_SAFETY_POINTS=210).  The small font
+// is killed at every call and at 200 moments every time.
+int LargeFontPoints() {
+    const char* env = std::getenv("CRASH_SAFETY_POINTS");
+    const int n = env ? std::atoi(env) : 0;
+    return n > 0 ? n : 16;
+}
+
+// Whole-file reads in one call: the large font is read after every kill.
+Bytes ReadHost(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    Bytes b(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    return b;
+}
+
+void WriteHost(const std::string& path, const Bytes& b) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+class CrashSafetyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        const std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = base + "/crashsafety-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        for (const char* drive : {"C", "D"}) {
+            fs::create_directories(m_root + "/" + drive);
+            sim::MapDrive(drive[0], m_root + "/" + drive);
+        }
+        fs::create_directories(sim::HostPath(kTemp));
+        fs::create_directories(sim::HostPath("D:\\Fonts"));
+        fs::create_directories(sim::HostPath(kHost));
+        sim::SetTime(1700000000);
+    }
+    void TearDown() override {
+        ReleaseFolderCheckCtrl();
+        sim::Reset();
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    void Restore() {
+        std::error_code ec;
+        for (const char* folder : {"D:\\Fonts", kTemp}) {
+            for (const auto& e : fs::directory_iterator(sim::HostPath(folder), ec)) fs::remove(e.path(), ec);
+        }
+        WriteHost(sim::HostPath(m_font.c_str()), m_old);
+    }
+
+    // Runs the revision in a child process.  killAtCall > 0: the child kills
+    // itself as that call of its run begins; killAfter > 0: the parent kills
+    // it after that long.  Returns the wait status; *calls receives the
+    // number of calls of a run that was not killed.
+    int RunChild(uint64_t killAtCall, std::chrono::microseconds killAfter, uint64_t* calls = nullptr) {
+        int fds[2];
+        if (::pipe(fds) != 0) return -1;
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            const uint64_t base = sim::TotalCalls();
+            if (killAtCall > 0) {
+                sim::OnCall([base, killAtCall](const char*, uint64_t total) {
+                    if (total - base == killAtCall) ::kill(::getpid(), SIGKILL);
+                });
+            }
+            COpenTypeManager m;
+            const int result = m.ReviseFont(m_font.c_str(), m_revision, nullptr, nullptr, 1, 0);
+            const uint64_t made = sim::TotalCalls() - base;
+            if (::write(fds[1], &made, sizeof made) != sizeof made) ::_exit(101);
+            ::_exit(result);
+        }
+        ::close(fds[1]);
+        if (killAfter.count() > 0) {
+            struct timespec ts;
+            ts.tv_sec = static_cast<time_t>(killAfter.count() / 1000000);
+            ts.tv_nsec = static_cast<long>(killAfter.count() % 1000000) * 1000;
+            ::nanosleep(&ts, nullptr);
+            ::kill(pid, SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        uint64_t made = 0;
+        if (::read(fds[0], &made, sizeof made) == sizeof made && calls) *calls = made;
+        ::close(fds[0]);
+        return status;
+    }
+
+    // One kill point: the installed font afterwards is the old or the new.
+    void KillPoint(uint64_t killAtCall, std::chrono::microseconds killAfter) {
+        Restore();
+        const int status = RunChild(killAtCall, killAfter);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        if (killed) {
+            ++m_killed;
+        } else {
+            ++m_finished;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kReviseOk) << "status " << status;
+        }
+        const Bytes now = ReadHost(sim::HostPath(m_font.c_str()));
+        const bool isOld = now == m_old;
+        const bool isNew = now == m_new;
+        if (isNew) ++m_foundNew;
+        if (!isOld && !isNew) ++m_damaged;
+        EXPECT_TRUE(isOld || isNew) << "killed at call " << killAtCall << " / after " << killAfter.count()
+                                    << " us: the installed font holds neither its old nor its new bytes";
+        // Only a killed process may leave its temporary file behind.
+        std::error_code ec;
+        if (killed && !fs::is_empty(sim::HostPath(kTemp), ec)) ++m_leftovers;
+    }
+
+    // Kills the revision of the real font pair `name` at callPoints calls
+    // spread over its run (every call when it makes fewer) and at moments
+    // spread over its duration, together at least minimumKills.
+    void Sweep(const std::string& name, int callPoints, int minimumKills);
+
+    std::string m_root;
+    std::string m_font;
+    Bytes m_old, m_new;
+    int m_revision = 0;
+    int m_killed = 0, m_finished = 0, m_damaged = 0, m_foundNew = 0, m_leftovers = 0;
+};
+
+}  // namespace
+
+void CrashSafetyTest::Sweep(const std::string& name, int callPointCount, int minimumKills) {
+#ifndef HAVE_PAPRODUCER
+    GTEST_SKIP() << "no difference-file producer in this tree";
+#else
+    REQUIRE_FONT(installed, name + ".otf");
+    REQUIRE_FONT(release, name + ".rev.otf");
+    m_font = "D:\\Fonts\\" + name + ".otf";
+    std::string error;
+    const Bytes diff = paproducer::MakeDifference(installed, release, &error);
+    ASSERT_FALSE(diff.empty()) << error;
+    m_old = installed;
+    m_revision = static_cast<int>(testdata::GetU32(diff, 36));
+    WriteHost(sim::HostPath((std::string(kHost) + name + ".pa").c_str()), diff);
+    ReleaseFolderCheckCtrl();
+    GetFolderCheckCtrl();  // the children start with the search done
+
+    // A clean run: the new bytes, the number of calls and the duration.
+    // The shortest of three, so that the moments fall inside a run.
+    uint64_t calls = 0;
+    std::chrono::microseconds duration = std::chrono::hours(1);
+    for (int i = 0; i < 3; ++i) {
+        Restore();
+        const auto start = std::chrono::steady_clock::now();
+        const int status = RunChild(0, std::chrono::microseconds(0), &calls);
+        duration = std::min(duration, std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - start));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kReviseOk) << "status " << status;
+    }
+    m_new = ReadHost(sim::HostPath(m_font.c_str()));
+    ASSERT_NE(m_new, m_old);
+    ASSERT_GT(calls, 10u);
+
+    // Every call when there are few, else an even spread that keeps the
+    // first and last.
+    std::vector<uint64_t> callPoints;
+    const uint64_t wanted = std::min<uint64_t>(calls, static_cast<uint64_t>(std::max(callPointCount, 2)));
+    for (uint64_t i = 0; i < wanted; ++i) callPoints.push_back(1 + (calls - 1) * i / (wanted - 1));
+    callPoints.erase(std::unique(callPoints.begin(), callPoints.end()), callPoints.end());
+    for (uint64_t k : callPoints) KillPoint(k, std::chrono::microseconds(0));
+    // Moments: as many as the call points leave short of the minimum, and
+    // never fewer than a quarter of it.
+    const int moments = std::max<int>(minimumKills / 4, minimumKills - static_cast<int>(callPoints.size()));
+    for (int j = 1; j <= moments; ++j) {
+        KillPoint(0, std::chrono::microseconds(duration.count() * j / (moments + 1)));
+    }
+
+    std::printf("FIGURE crash-safety font=%s bytes=%zu calls=%llu clean-run-us=%lld kill-points=%zu killed=%d "
+                "finished-first=%d new-after=%d temp-left=%d damaged=%d\n",
+                name.c_str(), m_old.size(), static_cast<unsigned long long>(calls),
+                static_cast<long long>(duration.count()), callPoints.size() + static_cast<size_t>(moments), m_killed,
+                m_finished, m_foundNew, m_leftovers, m_damaged);
+    RecordProperty("killed", m_killed);
+    RecordProperty("damaged", m_damaged);
+    // Every call point kills; a moment can come after a fast run ended.
+    EXPECT_GE(m_killed, static_cast<int>(callPoints.size()));
+    EXPECT_GE(m_killed + m_finished, minimumKills);
+    EXPECT_EQ(m_damaged, 0);
+#endif
+}
+
+TEST_F(CrashSafetyTest, ASmallFontKilledAtEveryCallAndAtManyMomentsIsOldOrNew) {
+    Sweep("Sorame-Gothic-Pro-W3", 1000, 230);
+}
+
+TEST_F(CrashSafetyTest, ALargeFontKilledAcrossItsRevisionIsOldOrNew) {
+    const int points = LargeFontPoints();
+    Sweep("Sorame-Gothic-Full-W3", points * 3 / 4, points);
+}

@@ -15,8 +15,10 @@
 #endif
 #include <windows.h>
 #include <commctrl.h>  // progress bar and list view messages
-#include <cstdlib>  // rand
-#include <ctime>    // _time64
+#include <shlobj.h>    // SHGetSpecialFolderPathA
+#include <shlwapi.h>   // PathAppendA, PathFileExistsA
+#include <cstdlib>     // rand
+#include <ctime>       // _time64
 
 #else  // the simulated machine
 

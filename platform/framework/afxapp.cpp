@@ -66,6 +66,12 @@ HINSTANCE AfxGetInstanceHandle() {
 int RunApplication() {
     CWinApp* app = TheApp();
     if (!app) return -1;
+    // The progress bars and the list view are common controls: without this
+    // their dialogs cannot be created on Windows.
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES;
+    ::InitCommonControlsEx(&controls);
     app->SetCurrentHandles();
     if (!app->InitInstance()) {
         // No loop of its own: whatever main window is left goes, then the end.

@@ -1338,3 +1338,9 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR iconName) {
     }
     return reinterpret_cast<HICON>(static_cast<uintptr_t>(0x7F000000u | id));
 }
+
+// The simulated machine knows its control classes from the start.
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
+    if (sim::Enter("InitCommonControlsEx")) return FALSE;
+    return init && init->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
+}

@@ -298,3 +298,12 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
 LPVOID WINAPI LockResource(HGLOBAL data);
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
+// The common controls the dialogs use are registered once at start-up.
+typedef struct tagINITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+#define ICC_LISTVIEW_CLASSES 0x00000001u
+#define ICC_PROGRESS_CLASS 0x00000020u
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);

@@ -1,6 +1,8 @@
 // The compiled resources the simulated machine loads are the program's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/framework/cstring.h"
 #include "platform/sim/machine.h"
 #include "res/resource.h"
@@ -46,4 +48,15 @@ TEST(ResourcesTest, EveryDialogTemplateAndTheIconArePresent) {
     const unsigned char* data = nullptr;
     size_t size = 0;
     EXPECT_TRUE(sim::FindResource(14, IDR_MAINFRAME, &data, &size));  // icon group
+}
+
+TEST(ResourcesTest, TextsWithABackslashTrailByteSurviveTheResourceCompiler) {
+    // "ソ" is 0x83 0x5C in code page 932: a script in that code page would
+    // lose it to the compiler's escape handling.  The notice of template 129
+    // names the "ソラメ" families.
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    ASSERT_TRUE(sim::FindResource(5, IDD_START_DIALOG, &data, &size));
+    const unsigned char sorame[] = {0xBD, 0x30, 0xE9, 0x30, 0xE1, 0x30};  // UTF-16LE
+    EXPECT_NE(std::search(data, data + size, sorame, sorame + sizeof sorame), data + size);
 }

@@ -1,0 +1,266 @@
+#include "app/updaterdlg.h"
+
+#include <cstdarg>
+
+#include "app/environment.h"
+#include "app/fontcache.h"
+#include "dialogs/messagedialogs.h"
+#include "dialogs/progressdialog.h"
+#include "dialogs/startdialog.h"
+#include "dialogs/waitdialog.h"
+#include "discovery/foldercheck.h"
+#include "engine/manager.h"
+#include "platform/framework/path.h"
+
+namespace {
+
+const int kFontColumnWidth = 600;
+// Between two fonts, so that the system has finished with the last copy.
+const DWORD kPauseBetweenFonts = 100;
+
+void ShowNotice(const CString& text) {
+    COKDialog dialog;
+    dialog.SetMessage(text);
+    dialog.DoModal();
+}
+
+void ShowNotice(UINT messageId) {
+    CString text;
+    FormatMessageId(text, messageId);
+    ShowNotice(text);
+}
+
+// The difference file's name without its folder, as the messages show it.
+// A font with no difference file (which the driver never gets past) is
+// named by its own path instead of an empty pair of brackets.
+CString DiffFileNameOf(const char* fontPath) {
+    const DiffFileRecord* record = GetFolderCheckCtrl()->FindDiffFile(fontPath, 0);
+    if (!record) return CString(fontPath);
+    CString base, ext;
+    SplitPath(record->diffPath, nullptr, nullptr, &base, &ext);
+    return base + ext;
+}
+
+}  // namespace
+
+void FormatMessageId(CString& out, UINT id, ...) {
+    CString format;
+    format.LoadString(id);
+    va_list args;
+    va_start(args, id);
+    out.FormatV(format, args);
+    va_end(args);
+}
+
+CString OutcomeMessage(int result, const char* fontPath) {
+    CString message;
+    switch (result) {
+    case kReviseOk: FormatMessageId(message, IDS_END_NORMAL); break;
+    case kReviseLoadFailed: FormatMessageId(message, IDS_FONT_READ_FAILED, fontPath); break;
+    case kReviseTempFailed:
+        FormatMessageId(message, IDS_TEMP_CREATE_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
+        break;
+    case kReviseCopyFailed:
+        FormatMessageId(message, IDS_COPY_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
+        break;
+    case kReviseDiffUnreadable:
+        FormatMessageId(message, IDS_DIFF_READ_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
+        break;
+    case kReviseNoNameTable:
+        FormatMessageId(message, IDS_UPDATE_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
+        break;
+    case kReviseReadBackFailed: FormatMessageId(message, IDS_READ_BACK_FAILED, fontPath); break;
+    case kReviseChecksum: FormatMessageId(message, IDS_CHECKSUM_FAILED, fontPath); break;
+    default: FormatMessageId(message, IDS_END_STOPPED); break;
+    }
+    return message;
+}
+
+BEGIN_MESSAGE_MAP(COpenTypeUpdaterDlg, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDCANCEL, &COpenTypeUpdaterDlg::OnAbortClicked)
+    ON_BN_CLICKED(IDOK, &COpenTypeUpdaterDlg::OnRunClicked)
+END_MESSAGE_MAP()
+
+COpenTypeUpdaterDlg::COpenTypeUpdaterDlg(CWnd* parent) : CDialog(IDD, parent), m_hIcon(nullptr) {
+    m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+COpenTypeUpdaterDlg::~COpenTypeUpdaterDlg() {
+    // The search controller lives as long as the dialog that used it.
+    ReleaseFolderCheckCtrl();
+}
+
+void COpenTypeUpdaterDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_FONT_LIST, m_listFonts);
+}
+
+int COpenTypeUpdaterDlg::CheckEnvironment() {
+    return ::CheckEnvironment([](UINT messageId) { ShowNotice(messageId); });
+}
+
+BOOL COpenTypeUpdaterDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    CMenu* systemMenu = GetSystemMenu(FALSE);
+    if (systemMenu) {
+        CString about;
+        about.LoadString(IDS_ABOUTBOX);
+        if (!about.IsEmpty()) {
+            systemMenu->AppendMenu(MF_SEPARATOR);
+            systemMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    // The host folder is scanned here, before anything is asked.
+    CFolderCheckCtrl* control = GetFolderCheckCtrl();
+
+    const int environment = CheckEnvironment();
+    if (environment != kEnvWindowsXp && environment != kEnvWindowsVista) {
+        EndDialog(0);
+        return FALSE;
+    }
+
+    {
+        CStartDialog start;
+        if (start.DoModal() == IDCANCEL) {
+            EndDialog(0);
+            return FALSE;
+        }
+    }
+
+    m_listFonts.InsertColumn(0, "フォント名", LVCFMT_LEFT, kFontColumnWidth, 1);
+    m_listFonts.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+
+    if (control->GetDiffFileCount() == 0) {
+        ShowNotice(IDS_NO_SOURCE_FONT);
+        EndDialog(0);
+        return FALSE;
+    }
+
+    CWaitDialog wait;
+    wait.Create(this);
+    wait.ShowWindow(SW_SHOW);
+    wait.UpdateWindow();
+    // A stopped search is not told apart from a finished one: whatever was
+    // found until then is listed.
+    control->SearchFonts(&COpenTypeUpdaterDlg::SearchStatusCallback, &wait);
+
+    const INT_PTR count = control->GetFoundFontCount();
+    if (count == 0) {
+        wait.DestroyWindow();
+        ShowNotice(IDS_NO_TARGET_FOUND);
+        EndDialog(0);
+        return FALSE;
+    }
+    for (INT_PTR i = 0; i < count; ++i) {
+        m_listFonts.InsertItem(static_cast<int>(i), control->GetFoundFont(i)->path);
+    }
+    wait.DestroyWindow();
+    Invalidate(FALSE);
+    return TRUE;
+}
+
+void COpenTypeUpdaterDlg::OnSysCommand(UINT id, LPARAM lParam) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(id, lParam);
+    }
+}
+
+void COpenTypeUpdaterDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(&client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR COpenTypeUpdaterDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }
+
+void COpenTypeUpdaterDlg::OnAbortClicked() {
+    CString question;
+    FormatMessageId(question, IDS_CONFIRM_ABORT);
+    CMessageDialog dialog;
+    dialog.SetMessage(question);
+    if (dialog.DoModal() == IDOK) CDialog::OnCancel();
+}
+
+void COpenTypeUpdaterDlg::OnRunClicked() {
+    CFolderCheckCtrl* control = GetFolderCheckCtrl();
+    const INT_PTR count = control->GetFoundFontCount();
+    if (count == 0) {
+        ShowNotice(IDS_NO_TARGET_TO_RUN);
+        return;
+    }
+
+    ShowWindow(SW_HIDE);
+
+    CString lastFont;
+    int result = kReviseOk;
+    {
+        CProgressDialog progress;
+        progress.Create(this);
+        progress.ShowWindow(SW_SHOW);
+        progress.UpdateWindow();
+
+        for (INT_PTR i = 0; i < count; ++i) {
+            const FoundFontRecord* record = control->GetFoundFont(i);
+            if (!record->skip) {
+                COpenTypeManager manager;
+                result = manager.ReviseFont(record->path, record->revision, &COpenTypeUpdaterDlg::ProgressCallback,
+                                            &progress, static_cast<int>(count), static_cast<int>(i));
+                lastFont = record->path;
+            }
+            // The fonts before a failure stay revised; those after it are
+            // not touched.
+            if (result != kReviseOk) break;
+            ::Sleep(kPauseBetweenFonts);
+        }
+        progress.DestroyWindow();
+    }
+
+    const CString message = OutcomeMessage(result, lastFont);
+    ::PostMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+
+    if (result == kReviseOk) {
+        DeleteFontCache();
+        CNormalEndDialog end;
+        end.SetMessage(message);
+        if (end.DoModal() == IDOK) RestartSystem();
+    } else {
+        CEndDialog end;
+        end.SetMessage(message);
+        end.DoModal();
+    }
+    CDialog::OnOK();
+}
+
+int COpenTypeUpdaterDlg::ProgressCallback(int overall, int step, const char* line1, const char* line2,
+                                          void* context) {
+    if (!context) return 0;
+    const CString first(line1 ? line1 : "");
+    const CString second(line2 ? line2 : "");
+    return static_cast<CProgressDialog*>(context)->UpdateProgress(overall, step, first, second);
+}
+
+int COpenTypeUpdaterDlg::SearchStatusCallback(const char* text, void* context) {
+    if (!context) return 0;
+    const CString status(text ? text : "");
+    return static_cast<CWaitDialog*>(context)->ShowStatus(status);
+}

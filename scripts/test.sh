@@ -26,6 +26,9 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" -j"$jobs" --output-on-failure
 
+# The real Windows program under Wine, driven from the keyboard.
+scripts/wine/e2e.sh "$build"
+
 # Reliability: every fuzz target run for a bounded time (a crash input is
 # kept and fails the run), then the figures of fuzzing, fault injection and
 # kills.  These runs are logged in the build folder; fuzz/stats.tsv logs the

@@ -52,8 +52,6 @@ install_fonts
 "$patool" apply "$fonts/Sorame-Gothic-Pro-W3.otf" "$app/host/Sorame-Gothic-Pro-W3.pa" "$WORK/expected/gothic.otf" >/dev/null
 "$patool" apply "$fonts/Sorame-Mincho-Std-W5.otf" "$app/host/Sorame-Mincho-Std-W5.pa" "$WORK/expected/mincho.otf" >/dev/null
 
-TITLE="Korvaneフォント 改訂プログラム"
-CONFIRM="確　認"
 failures=0
 check() {  # check WHAT CONDITION...
   local what=$1
@@ -61,31 +59,6 @@ check() {  # check WHAT CONDITION...
   if "$@"; then log "ok: $what"; else log "FAILED: $what"; failures=$((failures + 1)); fi
 }
 same() { cmp -s "$1" "$2"; }
-
-start_program() {
-  (cd "$app" && "$WINE" upd.exe >>"$WORK/wine.log" 2>&1) &
-  PROGRAM_PID=$!
-}
-wait_program_end() {
-  local limit=${1:-60}
-  for _ in $(seq $((limit * 5))); do
-    kill -0 "$PROGRAM_PID" 2>/dev/null || return 0
-    sleep 0.2
-  done
-  echo "the program did not end within ${limit}s" >&2
-  return 1
-}
-# The main dialog has the start dialog's title: it is the other window.
-wait_main_dialog() {
-  local start=$1 w
-  for _ in $(seq 600); do
-    for w in $(windows_titled "$TITLE"); do
-      [ "$w" != "$start" ] && { echo "$w"; return 0; }
-    done
-    sleep 0.2
-  done
-  return 1
-}
 
 log "1. a second copy started while the first runs ends silently"
 start_program

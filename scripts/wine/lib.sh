@@ -46,7 +46,8 @@ new_prefix() {
   rm -f "$WINEPREFIX/dosdevices/z:"
   mkdir -p "$WINEPREFIX/drive_d"
   ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
-  local reg="$WINEPREFIX/setup.reg"
+  # The prefix has no Z: drive now: the file goes where Windows paths reach.
+  local reg="$WINEPREFIX/drive_c/setup.reg"
   # Without a window manager Wine is slow to close windows unless they are
   # unmanaged; the dialog fonts are mapped onto the IPA fonts.
   cat >"$reg" <<'EOF'
@@ -63,9 +64,11 @@ REGEDIT4
 "MS Shell Dlg"="IPAPGothic"
 "MS Shell Dlg 2"="IPAPGothic"
 EOF
-  # The Japanese face names are written in code page 932 by regedit's
-  # REGEDIT4 reader, so this part goes in with "reg add".
-  "$WINE" regedit "$reg" >/dev/null 2>&1
+  # The Japanese face names go in through "reg add", whose arguments Wine
+  # takes from the UTF-8 locale; a REGEDIT4 file would be read in another
+  # code page.
+  "$WINE" regedit 'C:\setup.reg' >/dev/null 2>&1
+  rm -f "$reg"
   "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v "ＭＳ Ｐゴシック" /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1
   "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
@@ -118,3 +121,33 @@ shot() {
   sleep 0.5
   import -display "$DISPLAY" -window root "$SHOTS/$1.png" 2>/dev/null || xwd -root -silent | convert xwd:- "$SHOTS/$1.png"
 }
+
+# The program in $app (a host folder of the prefix) and its run.
+TITLE="Korvaneフォント 改訂プログラム"
+CONFIRM="確　認"
+start_program() {
+  (cd "$app" && "$WINE" upd.exe >>"$WORK/wine.log" 2>&1) &
+  PROGRAM_PID=$!
+}
+wait_program_end() {
+  local limit=${1:-60}
+  for _ in $(seq $((limit * 5))); do
+    kill -0 "$PROGRAM_PID" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  echo "the program did not end within ${limit}s" >&2
+  return 1
+}
+# The main dialog has the start dialog's title: it is the other window.
+# (TITLE: the title both share.)
+wait_main_dialog() {
+  local start=$1 w
+  for _ in $(seq 600); do
+    for w in $(windows_titled "$TITLE"); do
+      [ "$w" != "$start" ] && { echo "$w"; return 0; }
+    done
+    sleep 0.2
+  done
+  return 1
+}
+

@@ -2,11 +2,12 @@
 # Prints the reliability figures:
 #   - executions and crashes per fuzz target, summed over every run logged in
 #     fuzz/stats.tsv (scripts/fuzz.sh appends to it);
-#   - fault-injection cases run and fonts damaged;
+#   - fault-injection cases run and fonts damaged, for the per-font driver
+#     and for whole program runs;
 #   - kill points of the crash-safety test and fonts damaged.
-# The last two come from the unit tests' FIGURE lines: from the last ctest
+# The last three come from the unit tests' FIGURE lines: from the last ctest
 # log of BUILD (default build-test) when it holds them, else by running the
-# two tests (always with CRASH_SAFETY_POINTS set: the by-hand run of
+# three tests (always with CRASH_SAFETY_POINTS set: the by-hand run of
 # CRASH_SAFETY_POINTS=230 kills the large font's revision at 230 points).
 #
 #   scripts/reliability_report.sh [BUILD]
@@ -52,10 +53,11 @@ log="$build/Testing/Temporary/LastTest.log"
 # CRASH_SAFETY_POINTS (e.g. 230) asks for a fresh run with that many kill
 # points on the large font rather than the test command's spread.
 if [ -f "$log" ] && [ -z "${CRASH_SAFETY_POINTS:-}" ]; then figures=$(grep -h '^FIGURE ' "$log" || true); fi
-if ! grep -q 'fault-injection' <<<"$figures" || ! grep -q 'crash-safety' <<<"$figures"; then
+if ! grep -q 'fault-injection' <<<"$figures" || ! grep -q 'wholerun-faults' <<<"$figures" ||
+   ! grep -q 'crash-safety' <<<"$figures"; then
   if [ -x "$build/tests/unit_tests" ]; then
     figures=$(REQUIRE_REAL_FONTS=1 TEST_FONT_DIR="${TEST_FONT_DIR:-$PWD/$build/testfonts}" \
-      "$build/tests/unit_tests" --gtest_filter='FaultInjectionTest.*:CrashSafetyTest.*' | grep '^FIGURE ' || true)
+      "$build/tests/unit_tests" --gtest_filter='FaultInjectionTest.*:WholeRunFaultsTest.*:CrashSafetyTest.*' | grep '^FIGURE ' || true)
   fi
 fi
 
@@ -65,6 +67,16 @@ if grep -q 'fault-injection' <<<"$figures"; then
   grep 'fault-injection' <<<"$figures" | sed 's/^FIGURE fault-injection /  /'
   grep 'fault-injection' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "cases") c += kv[2]; if (kv[1] == "damaged") d += kv[2] } }
     END { printf "cases run: %d   fonts damaged: %d\n", c, d; exit d > 0 }' || bad=1
+else
+  echo "no figures (build $build and run the unit tests)"; bad=1
+fi
+
+echo
+echo "== Fault injection over whole program runs (each platform call of a run failed once)"
+if grep -q 'wholerun-faults' <<<"$figures"; then
+  grep 'wholerun-faults' <<<"$figures" | sed 's/^FIGURE wholerun-faults /  /'
+  grep 'wholerun-faults' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "cases") c += kv[2]; if (kv[1] == "damaged") d += kv[2]; if (kv[1] == "failed") f += kv[2] } }
+    END { printf "cases run: %d   fonts damaged: %d   cases failing a check: %d\n", c, d, f; exit (d > 0 || f > 0) }' || bad=1
 else
   echo "no figures (build $build and run the unit tests)"; bad=1
 fi

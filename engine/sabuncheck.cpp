@@ -112,5 +112,13 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
             reacher = e.record;
         }
     }
+    // Bytes promised after the last table hold nothing but zeros.  A few are
+    // harmless (a table that shrank at the end), but a damaged length field
+    // would have the builder make, write and install a font of up to 2 GB:
+    // no more zeros than the installed font's own length are accepted.
+    if (font && fileLength > std::max<uint64_t>(reach, directoryEnd) + static_cast<uint64_t>(font->m_fileLength) &&
+        !fault(kFaultTrailing, -1)) {
+        return found;
+    }
     return found;
 }

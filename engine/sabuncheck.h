@@ -33,6 +33,7 @@ enum SabunFaultKind {
     kFaultPastFileEnd,      // newOffset + padded length beyond newFileLength
     kFaultOverlap,          // padded extent overlaps that of record `other`
     kFaultCopyOutside,      // copy block `block` reads outside the old table
+    kFaultTrailing,         // newFileLength reaches past the last table by more than the font's length
 };
 
 struct SabunFault {

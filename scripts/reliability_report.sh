@@ -35,7 +35,6 @@ if [ -s "${stats[0]}" ] || [ ${#stats[@]} -gt 1 ]; then
       bad = 0
       for (t in runs) {
         printf "%-16s %6d %9d %14d %8d\n", t, runs[t], secs[t], execs[t], crashes[t]
-        if (crashes[t] > 0) bad = 1
         if (need && execs[t] < 1000000) bad = 1
       }
       exit bad
@@ -45,6 +44,9 @@ else
   [ "$require_million" -eq 0 ] || bad=1
 fi
 if [ -d fuzz/regressions ]; then
+  # A crash found by a logged run stays in the sums; its input is kept here
+  # and replayed by the unit tests, which fail while it is not fixed.  A new
+  # crash fails scripts/fuzz.sh itself.
   echo "kept crash inputs replayed by the unit tests: $(find fuzz/regressions -type f ! -name '.*' | wc -l)"
 fi
 

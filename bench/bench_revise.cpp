@@ -1,12 +1,29 @@
-// Time of one font's revision on the full-size test font, beside the time of
-// the plain file work that any revision must do (the file copied twice and
-// read back once with stdio), measured in the same run.
+// One font's whole revision (COpenTypeManager::ReviseFont: load, build, the
+// replacement of the installed file, the read-back) on the full-size test
+// font, beside the plain file work that any revision must do (the file
+// copied twice and read back once with stdio), measured in turns in the same
+// run.  The program's fixed waits run on the simulated clock and cost no time.
+// A second reference does the same file work with the revision's own
+// obligations: each whole file read into a new buffer (whose pages the system
+// must supply) and the replacing copy flushed to disk.
+//
+// Also printed:
+//   - the longest stretch between two progress reports (and from the start
+//     to the first, and from the last to the end): how long the window
+//     would go without a chance to repaint;
+//   - the revision's peak memory, two ways, neither counting this harness:
+//     the peak of bytes held through operator new (this program replaces it)
+//     from just before ReviseFont to its return, and the peak resident size
+//     (VmHWM) of a fresh process that only revises, less that of one that
+//     does everything but the revision.
 //
 //     bench_revise [FONT_DIR]        (default: $TEST_FONT_DIR)
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +31,53 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "discovery/foldercheck.h"
 #include "engine/manager.h"
 #include "platform/sim/sim.h"
 #include "tools/paproducer/paproducer.h"
+
+// ---------------------------------------------------------------------------
+// Heap accounting: every allocation through operator new is counted with its
+// usable size; the peak can be restarted from the current level.
+namespace {
+std::atomic<size_t> g_heldBytes{0};
+std::atomic<size_t> g_peakBytes{0};
+
+void* Counted(void* p) {
+    if (p) {
+        const size_t held = g_heldBytes += malloc_usable_size(p);
+        size_t peak = g_peakBytes.load();
+        while (held > peak && !g_peakBytes.compare_exchange_weak(peak, held)) {
+        }
+    }
+    return p;
+}
+
+void Uncounted(void* p) {
+    if (p) g_heldBytes -= malloc_usable_size(p);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(size_t size) {
+    void* p = Counted(std::malloc(size ? size : 1));
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return Counted(std::malloc(size ? size : 1)); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Counted(std::malloc(size ? size : 1)); }
+void operator delete(void* p) noexcept { Uncounted(p); }
+void operator delete[](void* p) noexcept { Uncounted(p); }
+void operator delete(void* p, size_t) noexcept { Uncounted(p); }
+void operator delete[](void* p, size_t) noexcept { Uncounted(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Uncounted(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Uncounted(p); }
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -27,7 +85,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const int kRounds = 3;
+const int kRounds = 7;
+const char kFontName[] = "Sorame-Gothic-Full-W3";
+const char kFontPath[] = "C:\\Fonts\\Sorame-Gothic-Full-W3.otf";
 
 Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -40,7 +100,7 @@ bool WriteAll(const std::string& path, const Bytes& bytes) {
     return out.good();
 }
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // One whole-file read and one whole-file write with stdio.
 bool StdioCopy(const std::string& from, const std::string& to, std::vector<char>& buffer) {
@@ -54,22 +114,110 @@ bool StdioCopy(const std::string& from, const std::string& to, std::vector<char>
     return std::fclose(out) == 0 && ok;
 }
 
+// A whole-file read into a newly allocated buffer; the bytes read.
+size_t FreshBufferRead(const std::string& path) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return 0;
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    std::fseek(in, 0, SEEK_SET);
+    std::unique_ptr<char[]> buffer(new char[static_cast<size_t>(size > 0 ? size : 1)]);
+    const size_t got = std::fread(buffer.get(), 1, static_cast<size_t>(size), in);
+    std::fclose(in);
+    return got;
+}
+
+// One whole-file read into a new buffer and one whole-file write, flushed to
+// disk when flush.
+bool FreshBufferCopy(const std::string& from, const std::string& to, bool flush) {
+    FILE* in = std::fopen(from.c_str(), "rb");
+    if (!in) return false;
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    std::fseek(in, 0, SEEK_SET);
+    std::unique_ptr<char[]> buffer(new char[static_cast<size_t>(size > 0 ? size : 1)]);
+    const size_t got = std::fread(buffer.get(), 1, static_cast<size_t>(size), in);
+    std::fclose(in);
+    FILE* out = std::fopen(to.c_str(), "wb");
+    if (!out) return false;
+    bool ok = std::fwrite(buffer.get(), 1, got, out) == got && std::fflush(out) == 0;
+    if (flush) ok = ::fsync(::fileno(out)) == 0 && ok;
+    return std::fclose(out) == 0 && ok;
+}
+
+// The simulated machine of every round: the font installed on C:, the
+// program with its difference file in C:\prog, a temporary folder.
+void MapMachine(const std::string& root) {
+    sim::Reset();
+    sim::MapDrive('C', root + "/C");
+    sim::SetModulePath("C:\\prog\\upd.exe");
+    sim::SetTempPath("C:\\Temp\\");
+    sim::SetTime(1700000000);
+}
+
+// Progress reports of one revision, stamped as they come.
+struct Stamps {
+    std::vector<Clock::time_point> at;
+    std::vector<int> step;
+};
+
+int Stamp(int, int step, const char*, const char*, void* context) {
+    Stamps* stamps = static_cast<Stamps*>(context);
+    stamps->at.push_back(Clock::now());
+    stamps->step.push_back(step);
+    return 0;
+}
+
+// The high-water mark of this process's resident size, in bytes: per
+// address space, so a process started with exec counts only its own pages.
+long PeakResident() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::atol(line.c_str() + 6) * 1024L;
+    }
+    return -1;
+}
+
+// The fresh process of the memory figure: "revise" runs ReviseFont once,
+// "idle" sets up everything the same way and stops short of it.
+int Child(const std::string& mode, const std::string& root) {
+    MapMachine(root);
+    if (!GetFolderCheckCtrl()) return 3;
+    if (mode == "revise") {
+        COpenTypeManager manager;
+        if (manager.ReviseFont(kFontPath, 0x00010000, nullptr, nullptr, 1, 0) != kReviseOk) return 3;
+    }
+    ReleaseFolderCheckCtrl();
+    std::printf("%ld\n", PeakResident());
+    return 0;
+}
+
+// Peak resident size, in bytes, of this program run afresh as a child.
+long ChildPeak(const char* self, const char* mode, const std::string& root) {
+    const std::string command = std::string("'") + self + "' --child " + mode + " '" + root + "'";
+    FILE* child = ::popen(command.c_str(), "r");
+    if (!child) return -1;
+    long peak = -1;
+    if (std::fscanf(child, "%ld", &peak) != 1) peak = -1;
+    return ::pclose(child) == 0 ? peak : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], argv[3]);
+
     const char* env = std::getenv("TEST_FONT_DIR");
     const std::string dir = argc > 1 ? argv[1] : env ? env : TEST_FONT_DIR_DEFAULT;
-    const Bytes installed = ReadAll(dir + "/Sorame-Gothic-Full-W3.otf");
-    const Bytes revised = ReadAll(dir + "/Sorame-Gothic-Full-W3.rev.otf");
+    const Bytes installed = ReadAll(dir + "/" + kFontName + ".otf");
+    const Bytes revised = ReadAll(dir + "/" + kFontName + ".rev.otf");
     if (installed.empty() || revised.empty()) {
         std::fprintf(stderr, "bench_revise: the full-size test fonts are not in %s\n", dir.c_str());
         return 2;
     }
-
-    auto started = Clock::now();
     std::string error;
     const Bytes diff = paproducer::MakeDifference(installed, revised, &error);
-    const double produce = Seconds(started);
     if (diff.empty()) {
         std::fprintf(stderr, "bench_revise: %s\n", error.c_str());
         return 2;
@@ -79,56 +227,127 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(tmpl)) return 2;
     const std::string root = tmpl;
     fs::create_directories(root + "/C/Fonts");
-    fs::create_directories(root + "/C/host");
+    fs::create_directories(root + "/C/prog/host");
     fs::create_directories(root + "/C/Temp");
-    sim::Reset();
-    sim::MapDrive('C', root + "/C");
-    const char* fontPath = "C:\\Fonts\\Sorame-Gothic-Full-W3.otf";
-    const char* diffPath = "C:\\host\\Sorame-Gothic-Full-W3.pa";
-    const char* tempPath = "C:\\Temp\\1700000000123";
-    if (!WriteAll(sim::HostPath(fontPath), installed) || !WriteAll(sim::HostPath(diffPath), diff)) return 2;
+    MapMachine(root);
+    const std::string fontHost = sim::HostPath(kFontPath);
+    if (!WriteAll(sim::HostPath((std::string("C:\\prog\\host\\") + kFontName + ".pa").c_str()), diff)) return 2;
 
-    double bestRevise = 1e9, bestLoad = 1e9, bestBuild = 1e9, bestVerify = 1e9, bestCopy = 1e9;
+    double bestRevise = 1e9, bestCopy = 1e9, worstGap = 0, bestFlush = 0, bestDuty = 1e9;
+    std::vector<double> roundGaps;  // the longest stretch of each round
+    int gapFrom = -1, gapTo = -1, reports = 0;
+    uint64_t slept = 0;
+    size_t heapPeak = 0;
+    std::string lastStretches;
     std::vector<char> buffer(installed.size());
-    for (int round = 0; round < kRounds; ++round) {
-        COpenTypeManager m;
-        started = Clock::now();
-        if (m.LoadFont(fontPath, nullptr, nullptr, 1, 0) != 0) return 3;
-        const double load = Seconds(started);
-        const CTagObject* name = m.FindTag("name");
-        if (name) m.GetSerialStrings(m.m_pFile + 12 + 16 * name->m_fileIndex, m.m_macSerial, m.m_winSerial);
-        auto phase = Clock::now();
-        if (m.CreateRevisedFile(fontPath, diffPath, tempPath, nullptr, nullptr, 1, 0) != 0) return 3;
-        const double build = Seconds(phase);
-        phase = Clock::now();
-        if (m.VerifyRevisedFile(tempPath, m.m_outputSum) != 0) return 3;
-        const double verify = Seconds(phase);
-        const double revise = Seconds(started);
+    for (int round = 0; round <= kRounds; ++round) {
+        if (!WriteAll(fontHost, installed)) return 2;
+        MapMachine(root);
+        CFolderCheckCtrl* control = GetFolderCheckCtrl();
+        if (!control || control->GetDiffFileCount() != 1) return 3;
 
-        const std::string host = sim::HostPath(fontPath);
-        started = Clock::now();
-        if (!StdioCopy(host, root + "/copy-a", buffer) || !StdioCopy(host, root + "/copy-b", buffer)) return 3;
+        // The time spent in FlushFileBuffers: from its start to the next call.
+        double flushing = 0;
+        Clock::time_point flushStart{};
+        bool inFlush = false;
+        sim::OnCall([&](const char* api, uint64_t) {
+            const Clock::time_point now = Clock::now();
+            if (inFlush) flushing += Seconds(now - flushStart);
+            inFlush = std::strcmp(api, "FlushFileBuffers") == 0;
+            flushStart = now;
+        });
+        Stamps stamps;
+        stamps.at.reserve(64);
+        stamps.step.reserve(64);
+        int result = 0;
+        const size_t heldBefore = g_heldBytes;
+        g_peakBytes = heldBefore;
+        const Clock::time_point started = Clock::now();
+        {
+            COpenTypeManager manager;
+            result = manager.ReviseFont(kFontPath, 0x00010000, Stamp, &stamps, 1, 0);
+        }
+        const Clock::time_point ended = Clock::now();
+        const size_t peak = g_peakBytes - heldBefore;
+        ReleaseFolderCheckCtrl();
+        if (result != kReviseOk || ReadAll(fontHost).size() != revised.size()) {
+            std::fprintf(stderr, "bench_revise: the revision failed (%d)\n", result);
+            return 3;
+        }
+
+        const Clock::time_point copyStart = Clock::now();
+        if (!StdioCopy(fontHost, root + "/copy-a", buffer) || !StdioCopy(fontHost, root + "/copy-b", buffer)) return 3;
         FILE* back = std::fopen((root + "/copy-b").c_str(), "rb");
-        if (!back || std::fread(buffer.data(), 1, buffer.size(), back) != installed.size()) return 3;
+        if (!back || std::fread(buffer.data(), 1, buffer.size(), back) != revised.size()) return 3;
         std::fclose(back);
-        const double copy = Seconds(started);
+        const double copy = Seconds(Clock::now() - copyStart);
 
-        bestRevise = std::min(bestRevise, revise);
-        bestLoad = std::min(bestLoad, load);
-        bestBuild = std::min(bestBuild, build);
-        bestVerify = std::min(bestVerify, verify);
+        // The same file work with the obligations the revision has: each
+        // whole-file read into a buffer of its own, newly allocated, and the
+        // copy that replaces the font flushed to disk before it is used.
+        const Clock::time_point dutyStart = Clock::now();
+        if (!FreshBufferCopy(fontHost, root + "/copy-a", false) || !FreshBufferCopy(fontHost, root + "/copy-b", true)) return 3;
+        if (FreshBufferRead(root + "/copy-b") != revised.size()) return 3;
+        const double duty = Seconds(Clock::now() - dutyStart);
+        if (round == 0) continue;  // the warm-up
+
+        if (Seconds(ended - started) < bestRevise) bestFlush = flushing;
+        bestRevise = std::min(bestRevise, Seconds(ended - started));
         bestCopy = std::min(bestCopy, copy);
+        bestDuty = std::min(bestDuty, duty);
+        roundGaps.push_back(0);
+        heapPeak = std::max(heapPeak, peak);
+        slept = sim::SleptMilliseconds();
+        reports = static_cast<int>(stamps.at.size());
+        // The stretches: start .. first report .. each next report .. end.
+        std::vector<Clock::time_point> marks{started};
+        marks.insert(marks.end(), stamps.at.begin(), stamps.at.end());
+        marks.push_back(ended);
+        lastStretches.clear();
+        for (size_t i = 1; i < marks.size(); ++i) {
+            const double gap = Seconds(marks[i] - marks[i - 1]);
+            roundGaps.back() = std::max(roundGaps.back(), gap);
+            char text[64];
+            std::snprintf(text, sizeof text, "%s-%s %.1f", i == 1 ? "start" : std::to_string(stamps.step[i - 2]).c_str(),
+                          i == marks.size() - 1 ? "end" : std::to_string(stamps.step[i - 1]).c_str(), gap * 1000);
+            lastStretches += (lastStretches.empty() ? "" : ", ") + std::string(text);
+            if (gap <= worstGap) continue;
+            worstGap = gap;
+            gapFrom = i == 1 ? -1 : stamps.step[i - 2];
+            gapTo = i == marks.size() - 1 ? -1 : stamps.step[i - 1];
+        }
     }
 
-    struct rusage usage;
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("font: %zu bytes, difference file: %zu bytes (made in %.3f s)\n", installed.size(), diff.size(),
-                produce);
-    std::printf("revision (best of %d): %.3f s  = load %.3f + build %.3f + verify %.3f\n", kRounds, bestRevise,
-                bestLoad, bestBuild, bestVerify);
-    std::printf("stdio reference, 2 copies + 1 read-back (best of %d): %.3f s\n", kRounds, bestCopy);
-    std::printf("ratio revision / reference: %.2f\n", bestRevise / bestCopy);
-    std::printf("peak memory (ru_maxrss): %ld MB\n", usage.ru_maxrss / 1024);
+    if (!WriteAll(fontHost, installed)) return 2;
+    const long idle = ChildPeak(argv[0], "idle", root);
+    const long revising = ChildPeak(argv[0], "revise", root);
+
+    auto stepName = [](int step, const char* edge) { return step < 0 ? std::string(edge) : std::to_string(step); };
+    const double size = static_cast<double>(installed.size());
+    std::printf("font: %zu bytes, difference file: %zu bytes\n", installed.size(), diff.size());
+    std::printf("ReviseFont (best of %d):                      %.3f s  (%llu ms of waits on the simulated clock)\n",
+                kRounds, bestRevise, static_cast<unsigned long long>(slept));
+    std::printf("  of which FlushFileBuffers (fsync):           %.3f s\n", bestFlush);
+    std::printf("stdio, 2 copies + 1 read-back (best of %d):   %.3f s\n", kRounds, bestCopy);
+    std::printf("ratio revision / stdio:                        %.2f  (target: at most 2)\n", bestRevise / bestCopy);
+    std::printf("ratio without the flush to disk:               %.2f\n", (bestRevise - bestFlush) / bestCopy);
+    std::printf("stdio, same work with new buffers and an fsync: %.3f s\n", bestDuty);
+    std::printf("ratio revision / that:                         %.2f\n", bestRevise / bestDuty);
+    std::sort(roundGaps.begin(), roundGaps.end());
+    std::printf("longest stretch between progress reports:      %.1f ms over all rounds, from %s to %s; median round %.1f ms "
+                "(%d reports; target: at most 50 ms)\n",
+                worstGap * 1000, stepName(gapFrom, "the start").c_str(), stepName(gapTo, "the end").c_str(),
+                roundGaps.empty() ? 0.0 : roundGaps[roundGaps.size() / 2] * 1000, reports);
+    std::printf("  stretches of the last round, ms:              %s\n", lastStretches.c_str());
+    std::printf("peak heap of the revision (operator new):      %.1f MB = %.2f x the font (target: at most 3.5)\n",
+                static_cast<double>(heapPeak) / 1e6, static_cast<double>(heapPeak) / size);
+    if (idle > 0 && revising > 0) {
+        std::printf("peak resident size, revising child - idle child: %.1f MB - %.1f MB = %.2f x the font\n",
+                    static_cast<double>(revising) / 1e6, static_cast<double>(idle) / 1e6,
+                    static_cast<double>(revising - idle) / size);
+    } else {
+        std::printf("peak resident size: the child processes failed\n");
+    }
 
     sim::Reset();
     std::error_code ec;

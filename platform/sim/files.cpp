@@ -91,7 +91,17 @@ FILETIME FileTimeFromUnix(time_t t) {
     return ft;
 }
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+// The "C" locale's upper case, without a locale look-up per byte: listings
+// sort and match on it for every entry.
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// NTFS lists a folder in the order of its upper-cased names.
+bool ListedBefore(const char* x, const char* y) {
+    for (; *x && *y; ++x, ++y) {
+        if (Upper(*x) != Upper(*y)) return static_cast<unsigned char>(Upper(*x)) < static_cast<unsigned char>(Upper(*y));
+    }
+    return *x == '\0' && *y != '\0';
+}
 
 // Windows wildcard match, '*' and '?', without regard to ASCII case.
 bool WildcardMatch(const char* pattern, const char* name) {
@@ -333,24 +343,36 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     std::string folder(pattern, cut + 1);
     std::string mask(pattern + cut + 1);
     std::string host;
-    if (!sim::Resolve(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
-    DIR* dir = ::opendir(host.c_str());
+    // A folder that opens as written is the one Resolve would find: its
+    // look-up, one more walk of the whole path, is spared.
+    DIR* dir = sim::WrittenPath(folder.c_str(), &host) ? ::opendir(host.c_str()) : nullptr;
+    if (!dir) {
+        if (!sim::Resolve(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
+        dir = ::opendir(host.c_str());
+    }
     if (!dir) {
         Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     const bool isRoot = folder.size() == 3;  // "X:\" lists no "." and ".."
-    sim::FindHandle find;
+    const bool matchAll = mask == "*";
+    const int dirFd = ::dirfd(dir);
+    std::vector<WIN32_FIND_DATAA> listed;
+    std::string ansi;
     while (dirent* e = ::readdir(dir)) {
-        std::string name = e->d_name;
-        bool dots = name == "." || name == "..";
+        const char* name = e->d_name;
+        const bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
         if (dots && isRoot) continue;
-        std::string ansi = dots ? name : sim::AnsiFromUtf8(name);
+        ansi = dots ? std::string(name) : sim::AnsiFromUtf8(name);
         if (ansi.size() >= MAX_PATH) continue;  // not reachable through the ANSI functions
-        if (!WildcardMatch(mask.c_str(), ansi.c_str())) continue;
+        if (!matchAll && !WildcardMatch(mask.c_str(), ansi.c_str())) continue;
+        // Relative to the open folder: no path to build and walk per entry.
+        // The attributes need the mode bits, so the type alone (d_type) is
+        // not enough; a dangling link is no entry.
         struct stat st;
-        if (::stat((host + "/" + name).c_str(), &st) != 0) continue;  // a dangling link is no entry
-        WIN32_FIND_DATAA fd;
+        if (::fstatat(dirFd, name, &st, 0) != 0) continue;
+        listed.emplace_back();
+        WIN32_FIND_DATAA& fd = listed.back();
         std::memset(&fd, 0, sizeof fd);
         fd.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
         if (!S_ISDIR(st.st_mode) && ReadOnly(st)) fd.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
@@ -360,21 +382,17 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
             fd.nFileSizeLow = static_cast<DWORD>(st.st_size);
         }
         std::memcpy(fd.cFileName, ansi.c_str(), ansi.size() + 1);
-        find.entries.push_back(fd);
     }
     ::closedir(dir);
-    // NTFS lists a folder in the order of its upper-cased names; the
-    // simulated machine does the same, so listings are repeatable.
-    std::sort(find.entries.begin(), find.entries.end(), [](const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b) {
-        const char* x = a.cFileName;
-        const char* y = b.cFileName;
-        for (; *x && *y; ++x, ++y) {
-            if (Upper(*x) != Upper(*y)) {
-                return static_cast<unsigned char>(Upper(*x)) < static_cast<unsigned char>(Upper(*y));
-            }
-        }
-        return *x == '\0' && *y != '\0';
-    });
+    // The simulated machine lists in NTFS order, so listings are repeatable.
+    // The order is found on indices: an entry is a few hundred bytes.
+    std::vector<uint32_t> order(listed.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return ListedBefore(listed[a].cFileName, listed[b].cFileName); });
+    sim::FindHandle find;
+    find.entries.reserve(listed.size());
+    for (uint32_t i : order) find.entries.push_back(listed[i]);
     if (find.entries.empty()) {
         Fail(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

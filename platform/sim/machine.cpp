@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace sim {
@@ -85,13 +86,39 @@ bool Enter(const char* api) {
 
 namespace {
 
-std::string Convert(const char* to, const char* from, const std::string& in, bool substitute, bool* ok) {
+bool IsAscii(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+// One conversion descriptor per direction, opened on first use: opening one
+// costs far more than converting a file name, and every listed entry and
+// every path component is converted.  The machine is driven from one thread
+// at a time; the lock only keeps a stray second thread from sharing a
+// descriptor's state.
+struct Converter {
+    Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+    iconv_t cd;
+    std::mutex lock;
+};
+
+std::string Convert(Converter& converter, const std::string& in, bool substitute, bool* ok) {
     *ok = true;
-    iconv_t cd = iconv_open(to, from);
+    // Both code pages agree on every 7-bit byte.
+    if (IsAscii(in)) return in;
+    std::lock_guard<std::mutex> hold(converter.lock);
+    iconv_t cd = converter.cd;
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         *ok = false;
         return std::string();
     }
+    // A conversion left unfinished before must not leak its state into this one.
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     std::string out;
     std::vector<char> inBuf(in.begin(), in.end());
     char* inPtr = inBuf.data();
@@ -116,20 +143,34 @@ std::string Convert(const char* to, const char* from, const std::string& in, boo
             inLeft -= skip;
         }
     }
-    iconv_close(cd);
+    // Flush any shift state into the output.
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, static_cast<size_t>(outPtr - buffer));
     return out;
+}
+
+Converter& ToAnsi() {
+    static Converter converter("CP932", "UTF-8");
+    return converter;
+}
+
+Converter& FromAnsi() {
+    static Converter converter("UTF-8", "CP932");
+    return converter;
 }
 
 }  // namespace
 
 std::string AnsiFromUtf8(const std::string& utf8) {
     bool ok = false;
-    return Convert("CP932", "UTF-8", utf8, true, &ok);
+    return Convert(ToAnsi(), utf8, true, &ok);
 }
 
 bool Utf8FromAnsi(const std::string& ansi, std::string* utf8) {
     bool ok = false;
-    *utf8 = Convert("UTF-8", "CP932", ansi, false, &ok);
+    *utf8 = Convert(FromAnsi(), ansi, false, &ok);
     return ok;
 }
 
@@ -179,7 +220,10 @@ bool Resolve(const char* windowsPath, std::string* host) {
     return ResolveNative(windowsPath, host);
 }
 
-bool ResolveNative(const char* windowsPath, std::string* host) {
+namespace {
+
+// The drive's host folder and the converted names of the path, as written.
+bool WrittenNames(const char* windowsPath, std::string* driveHost, std::vector<std::string>* namesOut) {
     Machine& m = M();
     if (!windowsPath || !std::isalpha(static_cast<unsigned char>(windowsPath[0])) || windowsPath[1] != ':' ||
         (windowsPath[2] != '\\' && windowsPath[2] != '/')) {
@@ -191,12 +235,14 @@ bool ResolveNative(const char* windowsPath, std::string* host) {
         m.lastError = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    std::string path = drive->second.host;
+    // The names as written, converted; "." and ".." taken away in the text.
+    std::vector<std::string>& names = *namesOut;
+    names.clear();
     for (const std::string& ansi : Components(windowsPath + 3)) {
         if (ansi == ".") continue;
         if (ansi == "..") {
             // Never climb above the drive's root folder.
-            if (path.size() > drive->second.host.size()) path.erase(path.rfind('/'));
+            if (!names.empty()) names.pop_back();
             continue;
         }
         std::string name;
@@ -204,8 +250,45 @@ bool ResolveNative(const char* windowsPath, std::string* host) {
             m.lastError = ERROR_INVALID_NAME;
             return false;
         }
+        names.push_back(std::move(name));
+    }
+    *driveHost = drive->second.host;
+    return true;
+}
+
+std::string Joined(const std::string& driveHost, const std::vector<std::string>& names) {
+    std::string path = driveHost;
+    for (const std::string& name : names) path += "/" + name;
+    return path;
+}
+
+}  // namespace
+
+bool WrittenPath(const char* windowsPath, std::string* host) {
+    std::string redirected;
+    if (Wow64Redirect(windowsPath, &redirected)) windowsPath = redirected.c_str();
+    std::string driveHost;
+    std::vector<std::string> names;
+    if (!WrittenNames(windowsPath, &driveHost, &names)) return false;
+    *host = Joined(driveHost, names);
+    return true;
+}
+
+bool ResolveNative(const char* windowsPath, std::string* host) {
+    std::string driveHost;
+    std::vector<std::string> names;
+    if (!WrittenNames(windowsPath, &driveHost, &names)) return false;
+    std::string path = driveHost;
+    const std::string exact = Joined(driveHost, names);
+    struct stat st;
+    // Most paths name what exists with the case it has: one look-up of the
+    // whole path settles that, and every folder on the way exists as written.
+    if (!names.empty() && ::lstat(exact.c_str(), &st) == 0) {
+        *host = exact;
+        return true;
+    }
+    for (const std::string& name : names) {
         std::string candidate = path + "/" + name;
-        struct stat st;
         if (::lstat(candidate.c_str(), &st) != 0) {
             // Windows names are case-insensitive: look for a differently cased one.
             if (DIR* dir = ::opendir(path.c_str())) {

@@ -82,6 +82,11 @@ bool Enter(const char* api);
 bool Resolve(const char* windowsPath, std::string* host);
 // The same without WOW64 redirection: the path as the test sees the machine.
 bool ResolveNative(const char* windowsPath, std::string* host);
+// The host path of a Windows path taken as written (redirection applied,
+// names converted, "." and ".." taken away), without looking at the host's
+// files: what Resolve gives whenever that path exists.  False when the path
+// is not on a mapped drive or a name cannot be converted.
+bool WrittenPath(const char* windowsPath, std::string* host);
 
 }  // namespace sim
 

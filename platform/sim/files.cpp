@@ -12,7 +12,9 @@
 
 #include "platform/sim/machine.h"
 
+using sim::Fail;
 using sim::M;
+using sim::Succeed;
 
 namespace {
 
@@ -29,11 +31,6 @@ DWORD ErrorFromErrno(int e) {
     case ENAMETOOLONG: return ERROR_INVALID_NAME;
     default: return ERROR_ACCESS_DENIED;
     }
-}
-
-BOOL Fail(DWORD error) {
-    M().lastError = error;
-    return FALSE;
 }
 
 // A host file without its owner's write bit plays the read-only attribute:

@@ -75,6 +75,16 @@ void RecordSleep(DWORD milliseconds);
 // fail, with the rule's error already set as the last error.
 bool Enter(const char* api);
 
+// The ends of an API call: the last error set, the Windows result returned.
+inline BOOL Fail(DWORD error) {
+    M().lastError = error;
+    return FALSE;
+}
+inline BOOL Succeed() {
+    M().lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
 // Host path of a Windows path.  Existing components are matched without
 // regard to ASCII letter case, as Windows matches names; the rest are taken
 // as given.  Returns false (with the last error set) when the path is not on

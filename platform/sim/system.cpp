@@ -13,19 +13,11 @@
 
 #include "platform/sim/machine.h"
 
+using sim::Fail;
 using sim::M;
+using sim::Succeed;
 
 namespace {
-
-BOOL Fail(DWORD error) {
-    M().lastError = error;
-    return FALSE;
-}
-
-BOOL Succeed() {
-    M().lastError = ERROR_SUCCESS;
-    return TRUE;
-}
 
 DWORD ErrorFromErrno(int e) {
     switch (e) {

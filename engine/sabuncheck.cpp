@@ -112,12 +112,15 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
             reacher = e.record;
         }
     }
-    // Bytes promised after the last table hold nothing but zeros.  A few are
-    // harmless (a table that shrank at the end), but a damaged length field
-    // would have the builder make, write and install a font of up to 2 GB:
-    // no more zeros than the installed font's own length are accepted.
-    if (font && fileLength > std::max<uint64_t>(reach, directoryEnd) + static_cast<uint64_t>(font->m_fileLength) &&
-        !fault(kFaultTrailing, -1)) {
+    // Bytes that no table holds (gaps between tables, and after the last)
+    // are zeros.  A few are harmless (a table that shrank), but a damaged
+    // length or offset field would have the builder make, write and install
+    // a font of up to 2 GB: no more of them than the installed font's own
+    // length are accepted.
+    uint64_t held = directoryEnd;
+    for (const Extent& e : extents) held += e.end - e.start;
+    if (font && found == 0 && fileLength > held + static_cast<uint64_t>(font->m_fileLength) &&
+        !fault(kFaultUnfilled, -1)) {
         return found;
     }
     return found;

@@ -33,7 +33,7 @@ enum SabunFaultKind {
     kFaultPastFileEnd,      // newOffset + padded length beyond newFileLength
     kFaultOverlap,          // padded extent overlaps that of record `other`
     kFaultCopyOutside,      // copy block `block` reads outside the old table
-    kFaultTrailing,         // newFileLength reaches past the last table by more than the font's length
+    kFaultUnfilled,         // more bytes that no table holds than the installed font is long
 };
 
 struct SabunFault {

@@ -387,8 +387,12 @@ TEST_F(BuildTest, DifferenceFilesThatDoNotFitTheFontAreRefusedWithOne) {
              for (DiffRecord& x : r) x.newOffset = 0, x.unchanged = false, x.newLength = 0;
          }},
         {"newFileLength of 4 GB less 4", [](Records&, uint32_t& length, int&) { length = 0xFFFFFFFC; }},
-        // A damaged length field, as fuzzing found it: 256 MB of zeros after the last table.
+        // Damaged fields, as fuzzing found them: 256 MB that no table holds.
         {"newFileLength far past the last table", [](Records&, uint32_t& length, int&) { length += 0x10000000; }},
+        {"a table moved far out, the length with it", [](Records& r, uint32_t& length, int&) {
+             r.back().newOffset += 0x10000000;
+             length += 0x10000000;
+         }},
         {"a table past the end of the new file",
          [=](Records& r, uint32_t&, int&) { r[post].newOffset = size; }},
         {"a table whose end wraps around 32 bits",

@@ -247,7 +247,7 @@ const char* RuleName(SabunFaultKind kind) {
     case kFaultPastFileEnd: return "past-end";
     case kFaultOverlap: return "overlap";
     case kFaultCopyOutside: return "copy-outside";
-    case kFaultTrailing: return "trailing-bytes";
+    case kFaultUnfilled: return "unfilled-bytes";
     }
     return "unknown";
 }
@@ -303,9 +303,9 @@ std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenT
                std::to_string(b->m_srcOffset) + ", " + std::to_string(b->m_length) +
                " bytes) reads outside the font's table";
     }
-    case kFaultTrailing:
+    case kFaultUnfilled:
         return "newFileLength " + std::to_string(h.newFileLength) +
-               " leaves more zeros after the last table than the whole font is long";
+               " leaves more bytes to no table than the whole font is long";
     }
     return "unknown fault";
 }

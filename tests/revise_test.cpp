@@ -11,7 +11,7 @@
 
 #include "discovery/foldercheck.h"
 #include "engine/manager.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/revision.h"
 
 #if __has_include("tools/paproducer/paproducer.h")
 #include "tools/paproducer/paproducer.h"
@@ -50,25 +50,17 @@ Bytes GothicFont(const Bytes& post, bool withName = true, bool withHead = true) 
 // A difference file that keeps every table of font in its slot and place,
 // except the tables in `replaced`, whose bytes it carries whole.
 Bytes DiffFor(const Bytes& font, const std::map<std::string, Bytes>& replaced = {}, const std::string& extraTag = "") {
+    std::vector<testdata::DiffRecord> records = testdata::KeepEverything(font);
+    for (testdata::DiffRecord& rec : records) {
+        auto it = replaced.find(rec.tag);
+        if (it == replaced.end()) continue;
+        rec.unchanged = false;
+        rec.literals.push_back(testdata::LiteralBlock{0, it->second});
+    }
+    if (!extraTag.empty()) records.back().tag = extraTag;
     testdata::DiffBuilder d;
     d.FontName("Sorame Gothic Pro W3").FromRevision(kRev1).NewFileLength(static_cast<uint32_t>(font.size()));
-    const uint16_t n = GetU16(font, 4);
-    for (uint16_t i = 0; i < n; ++i) {
-        const size_t r = 12 + 16 * i;
-        testdata::DiffRecord rec;
-        rec.tag = std::string(font.begin() + static_cast<long>(r), font.begin() + static_cast<long>(r) + 4);
-        rec.newIndex = static_cast<uint8_t>(i);
-        rec.newSortedIndex = static_cast<uint8_t>(i);
-        rec.newOffset = GetU32(font, r + 8);
-        rec.newLength = GetU32(font, r + 12);
-        auto it = replaced.find(rec.tag);
-        if (it != replaced.end()) {
-            rec.unchanged = false;
-            rec.literals.push_back(testdata::LiteralBlock{0, it->second});
-        }
-        if (i == n - 1 && !extraTag.empty()) rec.tag = extraTag;
-        d.Record(rec);
-    }
+    for (const testdata::DiffRecord& rec : records) d.Record(rec);
     return d.Build();
 }
 

@@ -16,6 +16,7 @@
 #include "app/updaterdlg.h"
 #include "discovery/foldercheck.h"
 #include "res/resource.h"
+#include "tests/support/revision.h"
 #include "tests/support/sim_fixture.h"
 #include "tools/paproducer/paproducer.h"
 
@@ -52,25 +53,18 @@ inline Bytes MaruFont(bool withName = true) {
 // `retag` gives some records another tag in the revised font.
 inline Bytes MaruDiff(const std::map<std::string, std::string>& retag = {}, bool withName = true) {
     const Bytes font = MaruFont(withName);
-    testdata::DiffBuilder d;
-    d.FontName("Sorame Maru Std W8").FromRevision(kRev1).NewFileLength(static_cast<uint32_t>(font.size()));
-    const uint16_t n = GetU16(font, 4);
-    for (uint16_t i = 0; i < n; ++i) {
-        const size_t r = 12 + 16 * i;
-        testdata::DiffRecord rec;
-        rec.tag = std::string(font.begin() + static_cast<long>(r), font.begin() + static_cast<long>(r) + 4);
-        rec.newIndex = static_cast<uint8_t>(i);
-        rec.newSortedIndex = static_cast<uint8_t>(i);
-        rec.newOffset = GetU32(font, r + 8);
-        rec.newLength = GetU32(font, r + 12);
+    std::vector<testdata::DiffRecord> records = testdata::KeepEverything(font);
+    for (testdata::DiffRecord& rec : records) {
         if (rec.tag == "post") {
             rec.unchanged = false;
             rec.literals.push_back(testdata::LiteralBlock{0, Bytes(32, 0x99)});
         }
         const auto it = retag.find(rec.tag);
         if (it != retag.end()) rec.tag = it->second;
-        d.Record(rec);
     }
+    testdata::DiffBuilder d;
+    d.FontName("Sorame Maru Std W8").FromRevision(kRev1).NewFileLength(static_cast<uint32_t>(font.size()));
+    for (const testdata::DiffRecord& rec : records) d.Record(rec);
     return d.Build();
 }
 

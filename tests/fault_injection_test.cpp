@@ -21,6 +21,7 @@
 #endif
 
 using testdata::Bytes;
+using testdata::FilesIn;
 
 namespace {
 
@@ -100,15 +101,6 @@ protected:
         return results;
     }
 
-    std::vector<std::string> FilesIn(const char* folder) {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(sim::HostPath(folder), ec)) {
-            names.push_back(e.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     // Learns each font's new bytes from a clean run, and how many platform
     // calls the run makes after the search controller is in place.

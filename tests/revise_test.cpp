@@ -19,6 +19,7 @@
 #endif
 
 using testdata::Bytes;
+using testdata::FilesIn;
 using testdata::BytesOf;
 using testdata::FontBuilder;
 using testdata::GetU16;
@@ -104,14 +105,6 @@ protected:
         return m.ReviseFont(kFont, static_cast<int>(kRev1), progress ? Progress::Callback : nullptr, progress, 1, 0);
     }
 
-    std::vector<std::string> FilesIn(const std::string& windowsFolder) {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(sim::HostPath(windowsFolder.c_str()), ec)) {
-            names.push_back(e.path().filename().string());
-        }
-        return names;
-    }
 
     // Nothing of the revision is left over: no temporary file, no new file
     // beside the font.

@@ -18,6 +18,8 @@
 
 using namespace wholerun;
 
+using testdata::FilesIn;
+
 namespace {
 
 const char kFontsFolder[] = "C:\\Windows\\Fonts\\";
@@ -79,15 +81,6 @@ protected:
         sim::Answer(IDD_OK_DIALOG, sim::Click(IDOK));
     }
 
-    std::vector<std::string> FilesIn(const char* folder) {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(sim::HostPath(folder), ec)) {
-            names.push_back(e.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     // One clean run: the new bytes of every font, the calls made and where
     // the update run begins among them.

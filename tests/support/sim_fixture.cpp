@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,6 +59,16 @@ bool SimMachineTest::Exists(const std::string& windowsPath) {
 
 void SimMachineTest::MakeFolder(const std::string& windowsPath) {
     fs::create_directories(sim::HostPath(windowsPath.c_str()));
+}
+
+std::vector<std::string> FilesIn(const std::string& windowsFolder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(sim::HostPath(windowsFolder.c_str()), ec)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string RealFontPath(const std::string& fileName) {

@@ -29,6 +29,10 @@ protected:
     std::string m_root;  // host folder holding every drive of this test
 };
 
+// The names of the files in a folder of the simulated machine, sorted; none
+// when the folder is not there.
+std::vector<std::string> FilesIn(const std::string& windowsFolder);
+
 // A real font made by tests/fonts/make_test_fonts.py, or empty when the fonts
 // were not generated (the caller then skips).
 Bytes RealFont(const std::string& fileName);

@@ -183,7 +183,7 @@ protected:
     }
 
     std::vector<Font> m_fonts;
-    std::vector<std::string> m_cleanLog;
+    std::vector<const char*> m_cleanLog;
     int m_cases = 0;
     int m_damaged = 0;
     std::map<int, int> m_byResult;

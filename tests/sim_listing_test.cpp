@@ -62,8 +62,24 @@ TEST_F(SimListingTest, EntriesCarryTheirOwnAttributesAndSizesInNameOrder) {
     EXPECT_EQ(entries[7].nFileSizeLow, 4u);
     EXPECT_EQ(entries[8].nFileSizeLow, 3u);
     EXPECT_NE(entries[2].ftLastWriteTime.dwHighDateTime, 0u);
+    // "." and ".." are the folder itself.
+    EXPECT_EQ(entries[0].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(entries[1].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
     // A mask still selects, in any case.
     EXPECT_EQ(List("C:\\F\\*.OTF").size(), 4u);
+
+    // Listings that give only what the folder read gives: the same entries in
+    // the same order and kinds, sizes and the read-only bit left out.
+    sim::SetListingDetail(sim::kListTypeOnly);
+    const auto brief = List("C:\\F\\*");
+    ASSERT_EQ(brief.size(), entries.size());
+    for (size_t i = 0; i < brief.size(); ++i) {
+        EXPECT_STREQ(brief[i].cFileName, entries[i].cFileName);
+        EXPECT_EQ(brief[i].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY,
+                  entries[i].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) << brief[i].cFileName;
+        EXPECT_EQ(brief[i].nFileSizeLow, 0u);
+    }
+    EXPECT_EQ(brief[5].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
 }
 
 TEST_F(SimListingTest, PathsResolveAlikeWithAndWithoutTheirExactCase) {

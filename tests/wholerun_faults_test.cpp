@@ -94,7 +94,7 @@ protected:
         sim::OnCall([&](const char*, uint64_t) { transcriptAtCall.push_back(sim::Transcript().size()); });
         RunProgram();
         sim::OnCall(nullptr);
-        m_cleanLog = sim::CallLog();
+        m_cleanLog.assign(sim::CallLog().begin(), sim::CallLog().end());
 
         EXPECT_EQ(Rows(), (std::vector<std::string>{kGothic, kMaru, kMincho}));
         EXPECT_EQ(Shown(IDD_NORMAL_END_DIALOG, IDC_END_MESSAGE), Message(IDS_END_NORMAL));

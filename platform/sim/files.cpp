@@ -353,13 +353,18 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     }
     const bool isRoot = folder.size() == 3;  // "X:\" lists no "." and ".."
     const bool matchAll = mask == "*";
+    const bool typeOnly = M().listing == sim::kListTypeOnly;
     const int dirFd = ::dirfd(dir);
+    // NTFS makes "." and ".." out of the listed folder itself, times and all.
+    struct stat self;
+    const bool haveSelf = ::fstat(dirFd, &self) == 0;
     std::vector<WIN32_FIND_DATAA> listed;
+    listed.reserve(16);
     std::string ansi;
     while (dirent* e = ::readdir(dir)) {
         const char* name = e->d_name;
         const bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-        if (dots && isRoot) continue;
+        if (dots && (isRoot || !haveSelf)) continue;
         ansi = dots ? std::string(name) : sim::AnsiFromUtf8(name);
         if (ansi.size() >= MAX_PATH) continue;  // not reachable through the ANSI functions
         if (!matchAll && !WildcardMatch(mask.c_str(), ansi.c_str())) continue;
@@ -367,7 +372,15 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         // The attributes need the mode bits, so the type alone (d_type) is
         // not enough; a dangling link is no entry.
         struct stat st;
-        if (::fstatat(dirFd, name, &st, 0) != 0) continue;
+        if (dots) {
+            st = self;
+        } else if (typeOnly && haveSelf && (e->d_type == DT_DIR || e->d_type == DT_REG)) {
+            st = self;
+            st.st_size = 0;
+            st.st_mode = e->d_type == DT_DIR ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+        } else if (::fstatat(dirFd, name, &st, 0) != 0) {
+            continue;
+        }
         listed.emplace_back();
         WIN32_FIND_DATAA& fd = listed.back();
         std::memset(&fd, 0, sizeof fd);

@@ -33,6 +33,8 @@ void MapDrive(char letter, const std::string& hostFolder, UINT driveType) {
     M().drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = Drive{host, driveType};
 }
 
+void SetListingDetail(ListingDetail detail) { M().listing = detail; }
+
 void FailCall(const char* api, unsigned nth, DWORD error) {
     M().failures.push_back(FailureRule{api, nth == 0 ? 1 : nth, error});
 }
@@ -52,7 +54,7 @@ uint64_t CallCount(const char* api) {
 
 uint64_t TotalCalls() { return M().total; }
 
-const std::vector<std::string>& CallLog() { return M().log; }
+const std::vector<const char*>& CallLog() { return M().log; }
 
 int OpenHandleCount() { return static_cast<int>(M().files.size() + M().finds.size()); }
 

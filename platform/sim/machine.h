@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/sim/objects.h"
@@ -46,10 +48,13 @@ struct Machine {
     std::map<uintptr_t, FindHandle> finds;
     uintptr_t nextHandle = 0x100;
     std::vector<FailureRule> failures;
-    std::map<std::string, uint64_t> counts;
-    std::vector<std::string> log;
+    // Keyed by and logging the callers' own literal names: a listing of a big
+    // tree makes hundreds of thousands of calls, none of which should copy.
+    std::unordered_map<std::string_view, uint64_t> counts;
+    std::vector<const char*> log;
     uint64_t total = 0;
     DWORD lastError = 0;
+    ListingDetail listing = kListFull;
 
     // System side (system.cpp).
     std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
@@ -73,7 +78,7 @@ void RecordSleep(DWORD milliseconds);
 
 // Counts the call and applies the failure rules: true when this call must
 // fail, with the rule's error already set as the last error.
-bool Enter(const char* api);
+bool Enter(const char* api);  // api: a name with static storage (a literal)
 
 // The ends of an API call: the last error set, the Windows result returned.
 inline BOOL Fail(DWORD error) {

@@ -34,6 +34,17 @@ void Reset();
 // Maps a drive letter to a host folder (which must exist).
 void MapDrive(char letter, const std::string& hostFolder, UINT driveType = kDriveFixed);
 
+// How much a listing (FindFirstFileA, FindNextFileA) tells of each entry.
+// Windows keeps attributes, size and times in the folder itself, so that a
+// listing costs one read of the folder; the host keeps them in each file's
+// inode, one look-up per entry.  kListFull (the default) makes those
+// look-ups and lists everything; kListTypeOnly lists what the folder read
+// alone gives: the name and whether it is a folder, with size 0, no
+// read-only bit and the folder's own times.  For measuring the walk of a
+// program that needs no more, at the cost of a Windows listing.
+enum ListingDetail { kListFull, kListTypeOnly };
+void SetListingDetail(ListingDetail detail);
+
 // The host path a Windows path names (existing or not), or "" when the path
 // is not on a mapped drive or its name cannot be converted.
 std::string HostPath(const char* windowsPath);
@@ -53,7 +64,7 @@ void ClearFailures();
 // Calls made since the last Reset, for a fault-injection sweep.
 uint64_t CallCount(const char* api);
 uint64_t TotalCalls();
-const std::vector<std::string>& CallLog();
+const std::vector<const char*>& CallLog();
 
 // Number of handles (files and listings) still open: a leak detector for tests.
 int OpenHandleCount();

@@ -8,8 +8,10 @@
 // each other or the directory, bytes taken from outside an old table) would
 // otherwise leave a damaged font in place of a working one; it is refused
 // with the result for a font that does not fit its difference file.
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "engine/manager.h"
 #include "engine/sabuncheck.h"
@@ -24,6 +26,25 @@ const uint64_t kMaxOutputLength = kMaxRevisedFileLength;
 uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
 
 uint64_t Smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
+
+struct Extent {
+    uint64_t from, to;
+};
+
+// Clears every byte of image[0, length) that no written extent covers: the
+// padding after each table and any gap between tables.  Only those bytes are
+// cleared, so a 16 MB image is not first filled with zeros and then written
+// over.
+void ZeroOutside(BYTE* image, uint64_t length, std::vector<Extent> written) {
+    std::sort(written.begin(), written.end(), [](const Extent& a, const Extent& b) { return a.from < b.from; });
+    uint64_t cursor = 0;
+    for (const Extent& e : written) {
+        const uint64_t from = Smaller(e.from, length);
+        if (from > cursor) std::memset(image + cursor, 0, static_cast<size_t>(from - cursor));
+        cursor = std::max(cursor, Smaller(e.to, length));
+    }
+    if (cursor < length) std::memset(image + cursor, 0, static_cast<size_t>(length - cursor));
+}
 
 }  // namespace
 
@@ -47,7 +68,9 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
     if (length > kMaxOutputLength) return 0;
     if (m_length != 0 && !m_pData) return 0;
     const uint64_t padded = Padded(length);
-    m_pNewData = new (std::nothrow) BYTE[static_cast<size_t>(padded) + 1]();
+    // The new table reads as zeros wherever nothing is written; only those
+    // bytes are cleared (below), not the whole table before it is written.
+    m_pNewData = new (std::nothrow) BYTE[static_cast<size_t>(padded) + 1];
     if (!m_pNewData) return 0;
     m_newDataSize = static_cast<uint32_t>(padded + 1);
     m_paddedLength = static_cast<int32_t>(padded);
@@ -56,10 +79,13 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
         // Only the table's own bytes: whatever followed it in the installed
         // file is not part of it, and the revised file holds zeros there.
         if (m_length != 0) std::memcpy(m_pNewData, m_pData, m_length);
+        std::memset(m_pNewData + m_length, 0, static_cast<size_t>(padded + 1 - m_length));
     } else {
         // The old table reads as its m_length bytes followed by zeros up to
         // its padded length; nothing beyond that is part of it.
         const uint64_t oldPadded = Padded(m_length);
+        std::vector<Extent> written;
+        written.reserve(static_cast<size_t>(record->m_copyBlocks.GetSize() + record->m_literalBlocks.GetSize()));
         for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
             const COldTagObject* block = record->CopyBlock(i);
             if (block->m_dstOffset >= length) continue;
@@ -69,13 +95,16 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
             BYTE* out = m_pNewData + block->m_dstOffset;
             if (fromTable != 0) std::memcpy(out, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
             std::memset(out + fromTable, 0, static_cast<size_t>(n - fromTable));
+            written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
         for (INT_PTR i = 0; i < record->m_literalBlocks.GetSize(); ++i) {
             const CNewTagObject* block = record->LiteralBlock(i);
             if (block->m_dstOffset >= length) continue;
             const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
             std::memcpy(m_pNewData + block->m_dstOffset, block->m_pBytes, static_cast<size_t>(n));
+            written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
+        ZeroOutside(m_pNewData, padded + 1, std::move(written));
     }
 
     std::memcpy(m_newTag, m_tag, sizeof m_newTag);
@@ -115,8 +144,11 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
 
         m_outputLength = m_pSabunData->m_sabunHeader.newFileLength;
         delete[] m_pOutput;
-        m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1]();
+        m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1];
         if (!m_pOutput) return kReviseLoadFailed;
+        std::vector<Extent> written;
+        written.reserve(2 * static_cast<size_t>(m_header.m_numTables) + 1);
+        written.push_back(Extent{0, kOffsetTableSize});
 
         PutU32(m_pOutput, m_header.m_sfntVersion);
         PutU16(m_pOutput + 4, m_header.m_numTables);
@@ -146,19 +178,27 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
             PutU32(record + 8, tag->m_newOffset);
             PutU32(record + 12, tag->m_newLength);
             if (tag->m_newLength != 0) std::memcpy(m_pOutput + tag->m_newOffset, tag->m_pNewData, tag->m_newLength);
+            written.push_back(Extent{at, at + kTableRecordSize});
+            written.push_back(Extent{tag->m_newOffset, static_cast<uint64_t>(tag->m_newOffset) + tag->m_newLength});
         }
+        // The image's trailing byte, beyond its length, is cleared with the rest.
+        ZeroOutside(m_pOutput, static_cast<uint64_t>(m_outputLength) + 1, std::move(written));
 
         int result = WriteSerialRecord(fontPath, m_header, callback, context, fontCount, fontIndex);
         if (result != kReviseOk) return result;
         result = RecalcCheckSums(fontPath, m_header, callback, context, fontCount, fontIndex);
         if (result != kReviseOk) return result;
 
+        // The image is final: its sum is taken before the report, so that the
+        // stretch after it (writing, copying, flushing) holds file work only.
+        const uint32_t imageSum = WordSum(m_pOutput, m_outputLength);
+
         // A stop asked for here comes too late to save the work: the file is
         // still written, and the driver removes it.
         if (report(90, true, "%sのファイルを作成しています。")) result = kReviseStopped;
 
         if (WriteOutput(tempPath) != kReviseOk) return kReviseTempFailed;
-        m_outputSum += WordSum(m_pOutput, m_outputLength);
+        m_outputSum += imageSum;
         return result;
     };
 

@@ -362,6 +362,12 @@ Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* er
         std::vector<Matcher::Copy> runs, copies;
         std::vector<Matcher::Literal> literals;
         Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
+        // A table too short for the matcher's blocks (head, hhea, maxp) most
+        // often keeps its layout and changes a few fields: offer the old
+        // table in place, and let the choice below weigh it.
+        if (runs.empty() && old.length != 0 && now.length != 0) {
+            runs.push_back(Matcher::Copy{0, std::min(old.length, now.length), 0});
+        }
         ChooseBlocks(oldBytes, newBytes, now.length, filledIn, runs, &copies, &literals);
         if (out.size() > 0xFFFFFFFFu) {
             *error = "the difference file would be too large";

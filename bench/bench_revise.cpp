@@ -34,6 +34,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/foldercheck.h"
@@ -233,7 +234,7 @@ int main(int argc, char** argv) {
     const std::string fontHost = sim::HostPath(kFontPath);
     if (!WriteAll(sim::HostPath((std::string("C:\\prog\\host\\") + kFontName + ".pa").c_str()), diff)) return 2;
 
-    double bestRevise = 1e9, bestCopy = 1e9, worstGap = 0, bestFlush = 0, bestDuty = 1e9;
+    double bestRevise = 1e9, bestCopy = 1e9, worstGap = 0, worstGapFlush = 0, bestFlush = 0, bestDuty = 1e9;
     std::vector<double> roundGaps;  // the longest stretch of each round
     int gapFrom = -1, gapTo = -1, reports = 0;
     uint64_t slept = 0;
@@ -250,9 +251,13 @@ int main(int argc, char** argv) {
         double flushing = 0;
         Clock::time_point flushStart{};
         bool inFlush = false;
+        std::vector<std::pair<Clock::time_point, Clock::time_point>> flushes;
         sim::OnCall([&](const char* api, uint64_t) {
             const Clock::time_point now = Clock::now();
-            if (inFlush) flushing += Seconds(now - flushStart);
+            if (inFlush) {
+                flushing += Seconds(now - flushStart);
+                flushes.emplace_back(flushStart, now);
+            }
             inFlush = std::strcmp(api, "FlushFileBuffers") == 0;
             flushStart = now;
         });
@@ -313,6 +318,10 @@ int main(int argc, char** argv) {
             lastStretches += (lastStretches.empty() ? "" : ", ") + std::string(text);
             if (gap <= worstGap) continue;
             worstGap = gap;
+            worstGapFlush = 0;
+            for (const auto& f : flushes) {
+                if (f.first >= marks[i - 1] && f.second <= marks[i]) worstGapFlush += Seconds(f.second - f.first);
+            }
             gapFrom = i == 1 ? -1 : stamps.step[i - 2];
             gapTo = i == marks.size() - 1 ? -1 : stamps.step[i - 1];
         }
@@ -338,6 +347,7 @@ int main(int argc, char** argv) {
                 "(%d reports; target: at most 50 ms)\n",
                 worstGap * 1000, stepName(gapFrom, "the start").c_str(), stepName(gapTo, "the end").c_str(),
                 roundGaps.empty() ? 0.0 : roundGaps[roundGaps.size() / 2] * 1000, reports);
+    std::printf("  of which waiting for FlushFileBuffers:       %.1f ms\n", worstGapFlush * 1000);
     std::printf("  stretches of the last round, ms:              %s\n", lastStretches.c_str());
     std::printf("peak heap of the revision (operator new):      %.1f MB = %.2f x the font (target: at most 3.5)\n",
                 static_cast<double>(heapPeak) / 1e6, static_cast<double>(heapPeak) / size);

@@ -10,6 +10,7 @@
 // with the result for a font that does not fit its difference file.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -30,6 +31,17 @@ uint64_t Smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
 struct Extent {
     uint64_t from, to;
 };
+
+// Room for count extents, without throwing: false when there is no memory
+// for the list, and the caller then clears its buffer whole instead.
+bool Reserve(std::vector<Extent>* list, size_t count) {
+    try {
+        list->reserve(count);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 // Clears every byte of image[0, length) that no written extent covers: the
 // padding after each table and any gap between tables.  Only those bytes are
@@ -85,7 +97,9 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
         // its padded length; nothing beyond that is part of it.
         const uint64_t oldPadded = Padded(m_length);
         std::vector<Extent> written;
-        written.reserve(static_cast<size_t>(record->m_copyBlocks.GetSize() + record->m_literalBlocks.GetSize()));
+        const bool tracked = Reserve(&written, static_cast<size_t>(record->m_copyBlocks.GetSize()) +
+                                                   static_cast<size_t>(record->m_literalBlocks.GetSize()));
+        if (!tracked) std::memset(m_pNewData, 0, static_cast<size_t>(padded) + 1);
         for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
             const COldTagObject* block = record->CopyBlock(i);
             if (block->m_dstOffset >= length) continue;
@@ -95,16 +109,16 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
             BYTE* out = m_pNewData + block->m_dstOffset;
             if (fromTable != 0) std::memcpy(out, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
             std::memset(out + fromTable, 0, static_cast<size_t>(n - fromTable));
-            written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
+            if (tracked) written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
         for (INT_PTR i = 0; i < record->m_literalBlocks.GetSize(); ++i) {
             const CNewTagObject* block = record->LiteralBlock(i);
             if (block->m_dstOffset >= length) continue;
             const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
             std::memcpy(m_pNewData + block->m_dstOffset, block->m_pBytes, static_cast<size_t>(n));
-            written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
+            if (tracked) written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
-        ZeroOutside(m_pNewData, padded + 1, std::move(written));
+        if (tracked) ZeroOutside(m_pNewData, padded + 1, std::move(written));
     }
 
     std::memcpy(m_newTag, m_tag, sizeof m_newTag);
@@ -147,8 +161,10 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1];
         if (!m_pOutput) return kReviseLoadFailed;
         std::vector<Extent> written;
-        written.reserve(2 * static_cast<size_t>(m_header.m_numTables) + 1);
-        written.push_back(Extent{0, kOffsetTableSize});
+        const int tableCount = m_pSabunData->m_sabunHeader.tableCount;
+        const bool tracked = Reserve(&written, 2 * static_cast<size_t>(tableCount) + 1);
+        if (!tracked) std::memset(m_pOutput, 0, static_cast<size_t>(m_outputLength) + 1);
+        if (tracked) written.push_back(Extent{0, kOffsetTableSize});
 
         PutU32(m_pOutput, m_header.m_sfntVersion);
         PutU16(m_pOutput + 4, m_header.m_numTables);
@@ -156,7 +172,6 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         PutU16(m_pOutput + 8, m_header.m_entrySelector);
         PutU16(m_pOutput + 10, m_header.m_rangeShift);
 
-        const int tableCount = m_pSabunData->m_sabunHeader.tableCount;
         for (int i = 0; i < tableCount; ++i) {
             CSabunTagObject* record = m_pSabunData->FindByIndex(i);
             if (!record) return kReviseLoadFailed;
@@ -178,11 +193,13 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
             PutU32(record + 8, tag->m_newOffset);
             PutU32(record + 12, tag->m_newLength);
             if (tag->m_newLength != 0) std::memcpy(m_pOutput + tag->m_newOffset, tag->m_pNewData, tag->m_newLength);
-            written.push_back(Extent{at, at + kTableRecordSize});
-            written.push_back(Extent{tag->m_newOffset, static_cast<uint64_t>(tag->m_newOffset) + tag->m_newLength});
+            if (tracked) {
+                written.push_back(Extent{at, at + kTableRecordSize});
+                written.push_back(Extent{tag->m_newOffset, static_cast<uint64_t>(tag->m_newOffset) + tag->m_newLength});
+            }
         }
         // The image's trailing byte, beyond its length, is cleared with the rest.
-        ZeroOutside(m_pOutput, static_cast<uint64_t>(m_outputLength) + 1, std::move(written));
+        if (tracked) ZeroOutside(m_pOutput, static_cast<uint64_t>(m_outputLength) + 1, std::move(written));
 
         int result = WriteSerialRecord(fontPath, m_header, callback, context, fontCount, fontIndex);
         if (result != kReviseOk) return result;

@@ -18,62 +18,6 @@ using sim::Succeed;
 
 namespace {
 
-DWORD ErrorFromErrno(int e) {
-    switch (e) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_INVALID_NAME;
-    default: return ERROR_ACCESS_DENIED;
-    }
-}
-
-// A host file without its owner's write bit plays the read-only attribute:
-// the tests run as root, for whom the kernel would ignore the bits.
-bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
-
-bool ParentExists(const std::string& host) {
-    size_t slash = host.rfind('/');
-    if (slash == std::string::npos || slash == 0) return true;
-    struct stat st;
-    return ::stat(host.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Windows lets a second opener in only when every handle already open shares
-// the access it asks for, and its own sharing allows every access already
-// granted.
-bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share) {
-    for (const auto& entry : M().files) {
-        const sim::FileHandle& h = entry.second;
-        if (h.dev != dev || h.ino != ino) continue;
-        if ((access & GENERIC_READ) && !(h.share & FILE_SHARE_READ)) return false;
-        if ((access & GENERIC_WRITE) && !(h.share & FILE_SHARE_WRITE)) return false;
-        if ((h.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
-        if ((h.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
-        // An open with no data access (attributes only) still conflicts with
-        // nothing; a handle that shares nothing blocks every data opener.
-    }
-    return true;
-}
-
-bool OpenByAnyHandle(dev_t dev, ino_t ino, DWORD* sharedWith) {
-    DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    bool any = false;
-    for (const auto& entry : M().files) {
-        if (entry.second.dev == dev && entry.second.ino == ino) {
-            any = true;
-            shared &= entry.second.share;
-        }
-    }
-    if (sharedWith) *sharedWith = shared;
-    return any;
-}
-
 sim::FileHandle* LookUp(HANDLE h) {
     auto it = M().files.find(reinterpret_cast<uintptr_t>(h));
     return it == M().files.end() ? nullptr : &it->second;
@@ -134,7 +78,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         Fail(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (!exists && !ParentExists(host)) {
+    if (!exists && !sim::IsFolder(sim::Parent(host))) {
         Fail(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -170,11 +114,11 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     }
 
     if (exists) {
-        if ((access & GENERIC_WRITE || truncate) && ReadOnly(st)) {
+        if ((access & GENERIC_WRITE || truncate) && sim::ReadOnly(st)) {
             Fail(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        if (!SharingAllows(st.st_dev, st.st_ino, access, share)) {
+        if (!sim::SharingAllows(st.st_dev, st.st_ino, access, share)) {
             Fail(ERROR_SHARING_VIOLATION);
             return INVALID_HANDLE_VALUE;
         }
@@ -190,7 +134,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
 
     int fd = ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
-        Fail(ErrorFromErrno(errno));
+        Fail(sim::ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
     struct stat opened;
@@ -304,13 +248,13 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     std::string host;
     if (!sim::Resolve(fileName, &host)) return FALSE;
     struct stat st;
-    if (::lstat(host.c_str(), &st) != 0) return Fail(ParentExists(host) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-    if (S_ISDIR(st.st_mode) || ReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
+    if (::lstat(host.c_str(), &st) != 0) return Fail(sim::IsFolder(sim::Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (S_ISDIR(st.st_mode) || sim::ReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
     DWORD shared = 0;
-    if (OpenByAnyHandle(st.st_dev, st.st_ino, &shared) && !(shared & FILE_SHARE_DELETE)) {
+    if (sim::OpenShares(st.st_dev, st.st_ino, &shared, nullptr) && !(shared & FILE_SHARE_DELETE)) {
         return Fail(ERROR_SHARING_VIOLATION);
     }
-    if (::unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    if (::unlink(host.c_str()) != 0) return Fail(sim::ErrorFromErrno(errno));
     M().lastError = ERROR_SUCCESS;
     return TRUE;
 }
@@ -385,7 +329,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         WIN32_FIND_DATAA& fd = listed.back();
         std::memset(&fd, 0, sizeof fd);
         fd.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-        if (!S_ISDIR(st.st_mode) && ReadOnly(st)) fd.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        if (!S_ISDIR(st.st_mode) && sim::ReadOnly(st)) fd.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
         fd.ftCreationTime = fd.ftLastAccessTime = fd.ftLastWriteTime = FileTimeFromUnix(st.st_mtime);
         if (!S_ISDIR(st.st_mode)) {
             fd.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);

@@ -177,6 +177,58 @@ bool Utf8FromAnsi(const std::string& ansi, std::string* utf8) {
 }
 
 // ---------------------------------------------------------------------------
+// Host files
+
+DWORD ErrorFromErrno(int e) {
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_INVALID_NAME;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
+    default: return ERROR_ACCESS_DENIED;  // EACCES, EPERM, EISDIR, EROFS and the rest
+    }
+}
+
+bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+std::string Parent(const std::string& host) {
+    size_t slash = host.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : host.substr(0, slash);
+}
+
+bool IsFolder(const std::string& host) {
+    struct stat st;
+    return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool OpenShares(dev_t dev, ino_t ino, DWORD* shared, DWORD* accessGranted) {
+    bool any = false;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD granted = 0;
+    for (const auto& entry : M().files) {
+        if (entry.second.dev != dev || entry.second.ino != ino) continue;
+        any = true;
+        share &= entry.second.share;
+        granted |= entry.second.access;
+    }
+    if (shared) *shared = share;
+    if (accessGranted) *accessGranted = granted;
+    return any;
+}
+
+bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share) {
+    DWORD shared = 0, granted = 0;
+    if (!OpenShares(dev, ino, &shared, &granted)) return true;
+    if ((access & GENERIC_READ) && !(shared & FILE_SHARE_READ)) return false;
+    if ((access & GENERIC_WRITE) && !(shared & FILE_SHARE_WRITE)) return false;
+    if ((granted & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+    if ((granted & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Paths
 
 namespace {

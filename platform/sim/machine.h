@@ -1,6 +1,7 @@
 // State of the simulated machine shared by the files that implement its API.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -89,6 +90,21 @@ inline BOOL Succeed() {
     M().lastError = ERROR_SUCCESS;
     return TRUE;
 }
+
+// Host files as Windows sees them.
+DWORD ErrorFromErrno(int e);
+// A host file without its owner's write bit plays the read-only attribute:
+// the tests run as root, for whom the kernel would ignore the bits.
+bool ReadOnly(const struct stat& st);
+std::string Parent(const std::string& host);  // "/" for a top-level entry
+bool IsFolder(const std::string& host);
+// The sharing of every handle open on the file, combined, and the access
+// they were granted (either may be null); false when no handle is open on it.
+bool OpenShares(dev_t dev, ino_t ino, DWORD* shared, DWORD* accessGranted);
+// Windows lets a second opener in only when every handle already open shares
+// the access it asks for, and its own sharing allows every access already
+// granted.  An open with no data access conflicts with nothing.
+bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share);
 
 // Host path of a Windows path.  Existing components are matched without
 // regard to ASCII letter case, as Windows matches names; the rest are taken

@@ -19,56 +19,6 @@ using sim::Succeed;
 
 namespace {
 
-DWORD ErrorFromErrno(int e) {
-    switch (e) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_INVALID_NAME;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    default: return ERROR_ACCESS_DENIED;
-    }
-}
-
-// The owner's write bit plays the read-only attribute (see files.cpp).
-bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
-
-std::string Parent(const std::string& host) {
-    size_t slash = host.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string("/") : host.substr(0, slash);
-}
-
-bool IsFolder(const std::string& host) {
-    struct stat st;
-    return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The sharing of every handle open on the file, combined; false when none is.
-bool OpenShares(const struct stat& st, DWORD* shared, DWORD* accessGranted) {
-    bool any = false;
-    *shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    *accessGranted = 0;
-    for (const auto& entry : M().files) {
-        if (entry.second.dev != st.st_dev || entry.second.ino != st.st_ino) continue;
-        any = true;
-        *shared &= entry.second.share;
-        *accessGranted |= entry.second.access;
-    }
-    return any;
-}
-
-// Whether an opener asking for access with the given sharing would get in.
-bool SharingAllows(const struct stat& st, DWORD access, DWORD share) {
-    DWORD shared = 0, granted = 0;
-    if (!OpenShares(st, &shared, &granted)) return true;
-    if ((access & GENERIC_READ) && !(shared & FILE_SHARE_READ)) return false;
-    if ((access & GENERIC_WRITE) && !(shared & FILE_SHARE_WRITE)) return false;
-    if ((granted & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
-    if ((granted & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
-    return true;
-}
-
 char DriveOf(const char* windowsPath) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0])));
 }
@@ -79,12 +29,12 @@ char DriveOf(const char* windowsPath) {
 bool CopyHostFile(const std::string& from, const std::string& to, bool exclusive, DWORD* error) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        *error = ErrorFromErrno(errno);
+        *error = sim::ErrorFromErrno(errno);
         return false;
     }
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC), 0644);
     if (out < 0) {
-        *error = ErrorFromErrno(errno);
+        *error = sim::ErrorFromErrno(errno);
         ::close(in);
         return false;
     }
@@ -221,19 +171,19 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
     std::string from, to;
     if (!sim::Resolve(existingFileName, &from) || !sim::Resolve(newFileName, &to)) return FALSE;
     struct stat src;
-    if (::stat(from.c_str(), &src) != 0) return Fail(IsFolder(Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (::stat(from.c_str(), &src) != 0) return Fail(sim::IsFolder(sim::Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     if (S_ISDIR(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     // The source is read with others allowed to read it too.
-    if (!SharingAllows(src, GENERIC_READ, FILE_SHARE_READ)) return Fail(ERROR_SHARING_VIOLATION);
+    if (!sim::SharingAllows(src.st_dev, src.st_ino, GENERIC_READ, FILE_SHARE_READ)) return Fail(ERROR_SHARING_VIOLATION);
 
     struct stat dst;
     const bool exists = ::stat(to.c_str(), &dst) == 0;
-    if (!exists && !IsFolder(Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (!exists && !sim::IsFolder(sim::Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
     if (exists) {
         if (failIfExists) return Fail(ERROR_FILE_EXISTS);
-        if (S_ISDIR(dst.st_mode) || ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+        if (S_ISDIR(dst.st_mode) || sim::ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
         if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return Fail(ERROR_SHARING_VIOLATION);
-        if (!SharingAllows(dst, GENERIC_WRITE, 0)) return Fail(ERROR_SHARING_VIOLATION);
+        if (!sim::SharingAllows(dst.st_dev, dst.st_ino, GENERIC_WRITE, 0)) return Fail(ERROR_SHARING_VIOLATION);
     }
     DWORD error = 0;
     if (!CopyHostFile(from, to, failIfExists != FALSE, &error)) return Fail(error);
@@ -246,20 +196,20 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     std::string from, to;
     if (!sim::Resolve(existingFileName, &from) || !sim::Resolve(newFileName, &to)) return FALSE;
     struct stat src;
-    if (::lstat(from.c_str(), &src) != 0) return Fail(IsFolder(Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (::lstat(from.c_str(), &src) != 0) return Fail(sim::IsFolder(sim::Parent(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     DWORD shared = 0, granted = 0;
     // Renaming needs delete access to the source.
-    if (OpenShares(src, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION);
+    if (sim::OpenShares(src.st_dev, src.st_ino, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION);
 
     struct stat dst;
     const bool exists = ::lstat(to.c_str(), &dst) == 0;
-    if (!exists && !IsFolder(Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (!exists && !sim::IsFolder(sim::Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
     if (exists) {
         if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return Succeed();
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
-        if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+        if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || sim::ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
         // A file in use can be replaced only when every opener shares delete access.
-        if (OpenShares(dst, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_ACCESS_DENIED);
+        if (sim::OpenShares(dst.st_dev, dst.st_ino, &shared, &granted) && !(shared & FILE_SHARE_DELETE)) return Fail(ERROR_ACCESS_DENIED);
     }
 
     const bool writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
@@ -271,7 +221,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         if (!CopyHostFile(from, staged, false, &error)) return Fail(error);
         if (writeThrough) SyncPath(staged, O_RDONLY);
         if (::rename(staged.c_str(), to.c_str()) != 0) {
-            error = ErrorFromErrno(errno);
+            error = sim::ErrorFromErrno(errno);
             ::unlink(staged.c_str());
             return Fail(error);
         }
@@ -279,9 +229,9 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     } else {
         if (writeThrough && !S_ISDIR(src.st_mode)) SyncPath(from, O_RDONLY);
         // rename(2) replaces the target in one step: no one ever sees it half written.
-        if (::rename(from.c_str(), to.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+        if (::rename(from.c_str(), to.c_str()) != 0) return Fail(sim::ErrorFromErrno(errno));
     }
-    if (writeThrough) SyncPath(Parent(to), O_RDONLY | O_DIRECTORY);
+    if (writeThrough) SyncPath(sim::Parent(to), O_RDONLY | O_DIRECTORY);
     return Succeed();
 }
 
@@ -300,12 +250,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     if (!sim::Resolve(fileName, &host)) return INVALID_FILE_ATTRIBUTES;
     struct stat st;
     if (::stat(host.c_str(), &st) != 0) {
-        Fail(IsFolder(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        Fail(sim::IsFolder(sim::Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
     M().lastError = ERROR_SUCCESS;
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    return FILE_ATTRIBUTE_ARCHIVE | (ReadOnly(st) ? FILE_ATTRIBUTE_READONLY : 0);
+    return FILE_ATTRIBUTE_ARCHIVE | (sim::ReadOnly(st) ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
 void WINAPI Sleep(DWORD milliseconds) {

@@ -115,30 +115,26 @@ bool StdioCopy(const std::string& from, const std::string& to, std::vector<char>
     return std::fclose(out) == 0 && ok;
 }
 
-// A whole-file read into a newly allocated buffer; the bytes read.
-size_t FreshBufferRead(const std::string& path) {
+// A whole-file read into a newly allocated buffer; *got receives the bytes read.
+std::unique_ptr<char[]> FreshBufferRead(const std::string& path, size_t* got) {
+    *got = 0;
     FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in) return 0;
+    if (!in) return nullptr;
     std::fseek(in, 0, SEEK_END);
     const long size = std::ftell(in);
     std::fseek(in, 0, SEEK_SET);
     std::unique_ptr<char[]> buffer(new char[static_cast<size_t>(size > 0 ? size : 1)]);
-    const size_t got = std::fread(buffer.get(), 1, static_cast<size_t>(size), in);
+    *got = std::fread(buffer.get(), 1, static_cast<size_t>(size > 0 ? size : 0), in);
     std::fclose(in);
-    return got;
+    return buffer;
 }
 
 // One whole-file read into a new buffer and one whole-file write, flushed to
 // disk when flush.
 bool FreshBufferCopy(const std::string& from, const std::string& to, bool flush) {
-    FILE* in = std::fopen(from.c_str(), "rb");
-    if (!in) return false;
-    std::fseek(in, 0, SEEK_END);
-    const long size = std::ftell(in);
-    std::fseek(in, 0, SEEK_SET);
-    std::unique_ptr<char[]> buffer(new char[static_cast<size_t>(size > 0 ? size : 1)]);
-    const size_t got = std::fread(buffer.get(), 1, static_cast<size_t>(size), in);
-    std::fclose(in);
+    size_t got = 0;
+    const std::unique_ptr<char[]> buffer = FreshBufferRead(from, &got);
+    if (!buffer) return false;
     FILE* out = std::fopen(to.c_str(), "wb");
     if (!out) return false;
     bool ok = std::fwrite(buffer.get(), 1, got, out) == got && std::fflush(out) == 0;
@@ -292,7 +288,8 @@ int main(int argc, char** argv) {
         // copy that replaces the font flushed to disk before it is used.
         const Clock::time_point dutyStart = Clock::now();
         if (!FreshBufferCopy(fontHost, root + "/copy-a", false) || !FreshBufferCopy(fontHost, root + "/copy-b", true)) return 3;
-        if (FreshBufferRead(root + "/copy-b") != revised.size()) return 3;
+        size_t readBack = 0;
+        if (!FreshBufferRead(root + "/copy-b", &readBack) || readBack != revised.size()) return 3;
         const double duty = Seconds(Clock::now() - dutyStart);
         if (round == 0) continue;  // the warm-up
 

@@ -191,14 +191,16 @@ Outcome NameTableEntry(const uint8_t* data, size_t size) {
         if (table.m_records.GetSize() != 0) o.fault += "records kept from a malformed table; ";
         return o;
     }
-    table.ComputeSize();
+    if (!table.ComputeSize()) {
+        if (table.m_totalSize != 0) o.fault += "a refused table has a size; ";
+        return o;
+    }
     std::vector<uint8_t> out(static_cast<size_t>(table.m_totalSize));
     // Exactly m_totalSize bytes on the heap: a write past them is caught.
     BYTE* exact = new BYTE[out.size() + (out.empty() ? 1 : 0)];
     table.Write(exact);
     std::memcpy(out.data(), exact, out.size());
     delete[] exact;
-    if (table.m_headerSize > 0xFFFF || table.m_stringBytes > 0xFFFF) return o;
 
     // Records that take a sibling's string point wherever the sibling went
     // (or at the start of the storage): only the others are compared.
@@ -216,7 +218,8 @@ Outcome NameTableEntry(const uint8_t* data, size_t size) {
         if (shared) continue;
         const uint64_t start = static_cast<uint64_t>(table.m_headerSize) + GetU16(rec + 10);
         if (!InImage(out.size(), start, a->m_stringLength) ||
-            std::memcmp(out.data() + start, a->m_string.data(), a->m_stringLength) != 0) {
+            std::memcmp(out.data() + start, data + a->m_stringStart, a->m_stringLength) != 0 ||
+            std::memcmp(a->m_string, data + a->m_stringStart, std::min<size_t>(a->m_stringLength, kNameStringKept)) != 0) {
             o.fault += "string not where its record says; ";
             break;
         }

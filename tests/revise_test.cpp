@@ -2,6 +2,7 @@
 // every way it can fail: the installed font is left whole each time.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -209,7 +210,13 @@ TEST_F(ReviseTest, FailuresBeforeTheCopyLeaveTheFontUntouched) {
     };
     const Bytes noName = GothicFont(Post(0x77), false);
     const Bytes noHead = GothicFont(Post(0x77), true, false);
+    // Fonts put at the listed path after the search: each the font of
+    // another difference file, which this one's blocks would garble.
+    const Bytes otherRevision = testdata::SmallFont(kRev1 + 1, "Sorame Gothic Pro W3");
+    const Bytes otherFont = testdata::SmallFont(kRev1, "Sorame Gothic Pro W6");
     const Case cases[] = {
+        {"another revision at the path", otherRevision, DiffFor(m_installed), -1, kReviseLoadFailed},
+        {"another font at the path", otherFont, DiffFor(m_installed), -1, kReviseLoadFailed},
         {"not a font", BytesOf("this is not an OpenType font at all"), DiffFor(m_installed), -1, kReviseLoadFailed},
         {"stop while loading", m_installed, DiffFor(m_installed), 20, kReviseLoadFailed},
         {"a table the font lacks", m_installed, DiffFor(m_installed, {}, "DSIG"), -1, kReviseLoadFailed},
@@ -233,6 +240,77 @@ TEST_F(ReviseTest, FailuresBeforeTheCopyLeaveTheFontUntouched) {
         ExpectNoLeftovers();
         EXPECT_EQ(sim::CallCount("MoveFileExA"), 0u);
     }
+}
+
+TEST_F(ReviseTest, ADifferenceFileSwappedAfterTheScanIsNotBuiltFrom) {
+    struct Case {
+        const char* what;
+        testdata::DiffBuilder header;
+    };
+    Case cases[] = {
+        {"made for another font", testdata::DiffBuilder().FontName("Sorame Gothic Pro W6").FromRevision(kRev1)},
+        {"made for another revision", testdata::DiffBuilder().FontName("Sorame Gothic Pro W3").FromRevision(kRev1 + 1)},
+        {"not a difference file", testdata::DiffBuilder().Magic("XXXX").FontName("Sorame Gothic Pro W3").FromRevision(kRev1)},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReleaseFolderCheckCtrl();
+        PutDiff(DiffFor(m_installed, {{"post", Post(0x99)}}));
+        GetFolderCheckCtrl();  // the scan sees the right file
+        c.header.NewFileLength(static_cast<uint32_t>(m_installed.size()));
+        for (const testdata::DiffRecord& rec : testdata::KeepEverything(m_installed)) c.header.Record(rec);
+        PutDiff(c.header.Build());
+        COpenTypeManager m;
+        EXPECT_EQ(m.ReviseFont(kFont, static_cast<int>(kRev1), nullptr, nullptr, 1, 0), kReviseLoadFailed);
+        ExpectInstalledIntact();
+        ExpectNoLeftovers();
+    }
+}
+
+TEST_F(ReviseTest, WhenTheOriginalCannotBePutBackTheResultSaysNeither) {
+    // The read-back fails, and so does the move that would restore the font.
+    sim::OnSleep([](DWORD) {
+        sim::FailCall("CreateFileA");
+        sim::FailCall("MoveFileExA");
+    });
+    EXPECT_EQ(Revise(), kReviseRestoreFailed);
+    EXPECT_FALSE(Get(kFont) == m_installed);
+    ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, LeftoversBesideTheFontAreOursByExactNameOnly) {
+    const std::string folder = "D:\\Fonts\\";
+    for (const char* name : {"~upd0.new", "~updf.new"}) Put(folder + name, BytesOf("left over"));
+    const std::vector<std::string> others = {"Sorame-Gothic-Pro-W3.otf", "x~upd1.new", "~upd00.new", "~upd1.new.otf",
+                                             "~updg.new"};
+    for (const std::string& name : others) {
+        if (name != "Sorame-Gothic-Pro-W3.otf") Put(folder + name, BytesOf("someone else's"));
+    }
+    MakeFolder(folder + "~upd2.new");
+    RemoveReplaceLeftovers(kFont);
+    std::vector<std::string> expected = others;
+    expected.push_back("~upd2.new");
+    std::vector<std::string> left = FilesIn("D:\\Fonts");
+    std::sort(expected.begin(), expected.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, expected);
+    ExpectInstalledIntact();
+}
+
+TEST_F(ReviseTest, AFontAtTheLongestPathTheAnsiFunctionsTakeIsReplaced) {
+    // 259 characters, the most a 260-byte path buffer holds.
+    const std::string folder = "D:\\" + std::string(100, 'L') + "\\" + std::string(100, 'M') + "\\" +
+                               std::string(29, 'N') + "\\";
+    const std::string name = "Sorame-Gothic-Pro-W3.otf";
+    ASSERT_EQ(folder.size() + name.size(), 259u);
+    MakeFolder(folder.substr(0, folder.size() - 1));
+    const std::string path = folder + name;
+    Put(path, m_installed);
+    ReleaseFolderCheckCtrl();
+    GetFolderCheckCtrl();
+    COpenTypeManager m;
+    EXPECT_EQ(m.ReviseFont(path.c_str(), static_cast<int>(kRev1), nullptr, nullptr, 1, 0), kReviseOk);
+    EXPECT_FALSE(Get(path) == m_installed);
 }
 
 TEST_F(ReviseTest, AFontWithoutItsDifferenceFileOrFileEndsWith1BeforeAnyTemporaryFile) {

@@ -379,3 +379,68 @@ TEST_F(ReviseTest, ARealFontIsRevisedToItsNextRelease) {
     EXPECT_EQ(std::memcmp(winAfter, winBefore, winLength), 0);
 #endif
 }
+
+// Every difference file of the corpus applied to every font of it, each font
+// put where the search would have listed the difference file's own font: a
+// revision succeeds exactly where identification accepts the pair, and every
+// other pair leaves the font as it was.
+TEST_F(ReviseTest, EachDifferenceFileRevisesOnlyTheFontItNames) {
+#ifndef HAVE_PAPRODUCER
+    GTEST_SKIP() << "no difference-file producer in this tree";
+#else
+    std::vector<std::pair<std::string, Bytes>> fonts = {
+        {"small", m_installed},
+        {"small, next revision", testdata::SmallFont(kRev1 + 1, "Sorame Gothic Pro W3")},
+        {"small, another weight", testdata::SmallFont(kRev1, "Sorame Gothic Pro W6")},
+        {"small, longer serial", GothicFont(Post(0x77))},
+    };
+    std::vector<std::pair<std::string, Bytes>> diffs = {{"Sorame-Gothic-Pro-W3", DiffFor(m_installed)}};
+    for (const char* name : {"Sorame-Gothic-Pro-W3", "Sorame-Mincho-Std-W5"}) {
+        REQUIRE_FONT(installed, std::string(name) + ".otf");
+        REQUIRE_FONT(release, std::string(name) + ".rev.otf");
+        std::string error;
+        diffs.emplace_back(name, paproducer::MakeDifference(installed, release, &error));
+        ASSERT_FALSE(diffs.back().second.empty()) << error;
+        fonts.emplace_back(std::string(name) + ".otf", installed);
+        fonts.emplace_back(std::string(name) + ".rev.otf", release);
+    }
+    for (const char* name : {"Sorame-Maru-Std-W8.otf", "Sorame-Gothic-Full-W3.otf"}) {
+        REQUIRE_FONT(other, name);
+        fonts.emplace_back(name, other);
+    }
+
+    int revised = 0, refused = 0;
+    for (const auto& [row, diff] : diffs) {
+        const std::string path = "D:\\Fonts\\" + row + ".otf";
+        std::filesystem::remove_all(sim::HostPath(kHost));
+        MakeFolder(kHost);
+        Put(std::string(kHost) + row + ".pa", diff);
+        ReleaseFolderCheckCtrl();
+        const DiffFileRecord* record = GetFolderCheckCtrl()->FindDiffFile(path.c_str(), 0);
+        ASSERT_NE(record, nullptr) << row;
+        for (const auto& [what, font] : fonts) {
+            SCOPED_TRACE(row + ".pa on " + what);
+            std::filesystem::remove_all(sim::HostPath("D:\\Fonts"));
+            Put(path, font);
+            int revision = 0;
+            const int target = COpenTypeManager().IsTargetFont(path.c_str(), record, &revision);
+            const int result = COpenTypeManager().ReviseFont(path.c_str(), revision, nullptr, nullptr, 1, 0);
+            if (result == kReviseOk) {
+                EXPECT_EQ(target, 1) << "revised by a difference file that identification refuses";
+                ++revised;
+            } else {
+                // A pair identification accepts can still not fit (two fonts of
+                // one name and revision): refused all the same.
+                EXPECT_TRUE(result == kReviseLoadFailed || result == kReviseDiffUnreadable ||
+                            result == kReviseNoNameTable || result == kReviseChecksum)
+                    << result;
+                EXPECT_TRUE(Get(path) == font) << "a font was changed by a difference file that failed";
+                refused += target ? 0 : 1;
+            }
+            EXPECT_EQ(FilesIn("D:\\Fonts").size(), 1u);
+        }
+    }
+    EXPECT_GE(revised, 4);  // each real font by its own file, the small one by its own and by a serial variant
+    EXPECT_GT(refused, 20);
+#endif
+}

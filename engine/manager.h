@@ -97,6 +97,11 @@ private:
     // record tagged tag in m_pOutput; -1 when there is none.
     int FindOutputRecord(const char* tag, uint32_t numTables) const;
 
+    // Leaves copy, a complete revision of the font at fontPath that is in
+    // use, to replace it when Windows next starts: 0, or 4 with the copy
+    // removed.
+    int ReplaceAtNextStart(const char* fontPath, const char* copy);
+
     // Creates tempPath and writes the output image to it: 0 or 3.
     int WriteOutput(const char* tempPath);
 };

@@ -82,56 +82,105 @@ void DeleteOwnFile(const char* path) {
 enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 
 // The new file beside the installed font has a short name of its own
-// pattern, "~upd" and one hexadecimal digit for the attempt, ".new": no
+// pattern, "~upd", one hexadecimal digit for the attempt and ".new": no
 // longer than any font file name the search lists, so that it fits wherever
 // the font's own path fits the ANSI functions' 260 characters, and never a
 // name the search takes for a font.  Only files of exactly this pattern are
 // ever removed as leftovers.
 const char kBesidePrefix[] = "~upd";
 const char kBesideSuffix[] = ".new";
+// A complete, verified revision waiting for the next start of Windows to
+// take the place of a font in use.  Never removed as a leftover: Windows
+// moves it over the font at its start.
+const char kPendingSuffix[] = ".pnd";
 const char kHexDigits[] = "0123456789abcdef";
 
 // The path of attempt's new file in the installed font's folder; "" when the
 // font's path has no folder.
-CString BesidePath(const char* target, int attempt) {
+CString BesidePath(const char* target, int attempt, const char* suffix) {
     const char* slash = std::strrchr(target, '\\');
     if (!slash) return CString();
     CString beside;
     beside.Format("%.*s%s%c%s", static_cast<int>(slash - target) + 1, target, kBesidePrefix, kHexDigits[attempt & 15],
-                  kBesideSuffix);
+                  suffix);
     return beside;
 }
 
+// Whether a move over target failed because another program has the file
+// in use (Windows keeps every font it has loaded from outside its own font
+// folder mapped): "access denied" means that unless the font is read-only.
+bool TargetInUse(const char* target, DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    const DWORD attributes = GetFileAttributesA(target);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
+
 // Makes a complete new file beside target (at a name that must not exist
 // yet) and moves it over target in one step.  fill creates the file and
-// leaves nothing behind when it fails.  False when the target could not be
-// replaced; it is then as it was, and no file is left beside it.
+// leaves nothing behind when it fails.  kNotReplaced: the target is as it
+// was, and no file is left beside it.  kTargetInUse (only when inUseCopy is
+// given): the target is as it was, and the complete new file is left at
+// *inUseCopy for the caller.
 template <class Fill>
-bool ReplaceWhole(const char* target, Fill fill) {
+ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy = nullptr) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
-        const CString beside = BesidePath(target, attempt);
-        if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return false;
+        const CString beside = BesidePath(target, attempt, kBesideSuffix);
+        if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return kNotReplaced;
         const FillResult filled = fill(static_cast<const char*>(beside));
         if (filled == kFillNameTaken) continue;
-        if (filled == kFillFailed) return false;
-        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (filled == kFillFailed) return kNotReplaced;
+        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return kReplaced;
+        if (inUseCopy && TargetInUse(target, GetLastError())) {
+            *inUseCopy = beside;
+            return kTargetInUse;
+        }
         DeleteOwnFile(beside);
-        return false;
+        return kNotReplaced;
     }
-    return false;
+    return kNotReplaced;
 }
 
 }  // namespace
 
 void RemoveReplaceLeftovers(const char* fontPath) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
-        const CString beside = BesidePath(fontPath, attempt);
+        const CString beside = BesidePath(fontPath, attempt, kBesideSuffix);
         if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return;
         // A folder is never a leftover of ours, whatever its name.
         const DWORD attributes = GetFileAttributesA(beside);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
         DeleteOwnFile(beside);
     }
+}
+
+int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy) {
+    // The copy takes a name of its own, so that no later run takes it for
+    // a leftover; Windows moves it over the font before anything loads it.
+    CString pending;
+    for (int attempt = 0; attempt < kNameTries && pending.IsEmpty(); ++attempt) {
+        const CString candidate = BesidePath(fontPath, attempt, kPendingSuffix);
+        if (candidate.IsEmpty() || candidate.GetLength() >= MAX_PATH) break;
+        if (MoveFileExA(copy, candidate, MOVEFILE_WRITE_THROUGH)) {
+            pending = candidate;
+        } else if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (pending.IsEmpty()) {
+        DeleteOwnFile(copy);
+        return kReviseCopyFailed;
+    }
+    // What Windows will put in place is checked now, as the read-back checks
+    // a font replaced at once.
+    if (VerifyRevisedFile(pending, m_outputSum) != kReviseOk ||
+        !MoveFileExA(pending, fontPath, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+        DeleteOwnFile(pending);
+        return kReviseCopyFailed;
+    }
+    return kReviseOk;
 }
 
 int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context,
@@ -177,17 +226,27 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     int result = CreateRevisedFile(fontPath, diff->diffPath, tempPath, callback, context, fontCount, fontIndex);
     m_pExpectedDiff = nullptr;
     if (result == kReviseOk) {
-        const bool replaced = ReplaceWhole(fontPath, [&](const char* beside) {
-            if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
-            // The copy's bytes reach the disk before the move makes them the
-            // font: a rename that outlives its data would leave an empty font
-            // after a power failure.
-            if (FlushToDisk(beside)) return kFilled;
-            DeleteOwnFile(beside);
-            return kFillFailed;
-        });
-        if (!replaced) {
+        CString inUseCopy;
+        const ReplaceResult replaced = ReplaceWhole(
+            fontPath,
+            [&](const char* beside) {
+                if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
+                // The copy's bytes reach the disk before the move makes them
+                // the font: a rename that outlives its data would leave an
+                // empty font after a power failure.
+                if (FlushToDisk(beside)) return kFilled;
+                DeleteOwnFile(beside);
+                return kFillFailed;
+            },
+            &inUseCopy);
+        if (replaced == kNotReplaced) {
             result = kReviseCopyFailed;
+        } else if (replaced == kTargetInUse) {
+            result = ReplaceAtNextStart(fontPath, inUseCopy);
+            if (result == kReviseOk) {
+                ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
+                               "テンポラリフォルダからファイルをコピーしています。");
+            }
         } else {
             // The answer to this last report is not heeded: the font is already replaced.
             ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
@@ -198,7 +257,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                 // Put the font back exactly as it was loaded.
                 const BYTE* original = m_pFile;
                 const UINT originalLength = static_cast<UINT>(m_fileLength);
-                const bool restored = ReplaceWhole(fontPath, [&](const char* beside) {
+                const bool restored = ReplaceWhole(fontPath, [&](const char* beside) -> FillResult {
                     CFile file;
                     if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
                         return NameTaken() ? kFillNameTaken : kFillFailed;
@@ -207,7 +266,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                     ok = file.Close() && ok;
                     if (!ok) DeleteOwnFile(beside);
                     return ok ? kFilled : kFillFailed;
-                });
+                }) == kReplaced;
                 // The font is then neither the verified revision nor the
                 // original: the user must be told so, not that it was put back.
                 if (!restored) result = kReviseRestoreFailed;

@@ -168,15 +168,19 @@ TEST_F(ReviseTest, WhenNoTemporaryFileCanBeMadeTheResultIs3) {
 }
 
 TEST_F(ReviseTest, AFailedReplacementLeavesTheInstalledFontAsItWas) {
+    // A write fault: "access denied" on the move is a font in use, replaced
+    // at the next start (below).
     for (const char* api : {"CopyFileA", "FlushFileBuffers", "MoveFileExA"}) {
-        sim::FailCall(api);
+        sim::FailCall(api, 1, ERROR_WRITE_FAULT);
         EXPECT_EQ(Revise(), kReviseCopyFailed) << api;
         ExpectInstalledIntact();
         ExpectNoLeftovers();
     }
-    // A read-only font can be read and revised, but not replaced.
+    // A read-only font can be read and revised, but not replaced, not even
+    // at the next start.
     ::chmod(sim::HostPath(kFont).c_str(), 0444);
     EXPECT_EQ(Revise(), kReviseCopyFailed);
+    EXPECT_TRUE(sim::PendingMoves().empty());
     ExpectInstalledIntact();
     ExpectNoLeftovers();
 }
@@ -265,6 +269,39 @@ TEST_F(ReviseTest, ADifferenceFileSwappedAfterTheScanIsNotBuiltFrom) {
         ExpectInstalledIntact();
         ExpectNoLeftovers();
     }
+}
+
+TEST_F(ReviseTest, AFontInUseIsReplacedAtTheNextStartOfWindows) {
+    ASSERT_EQ(Revise(), kReviseOk);
+    const Bytes revised = Get(kFont);
+    Put(kFont, m_installed);
+
+    // Held open without delete sharing, as Windows holds a loaded font; run
+    // twice before the restart.
+    sim::HoldFileElsewhere(kFont);
+    EXPECT_EQ(Revise(), kReviseOk);
+    EXPECT_EQ(Revise(), kReviseOk);
+    ExpectInstalledIntact();
+    ASSERT_EQ(sim::PendingMoves().size(), 2u);
+    EXPECT_EQ(sim::PendingMoves()[0].to, kFont);
+    EXPECT_EQ(FilesIn("D:\\Fonts").size(), 3u);
+    EXPECT_EQ(FilesIn(kTemp).size(), 0u);
+    RemoveReplaceLeftovers(kFont);  // a third run's start keeps what waits for the restart
+    EXPECT_EQ(FilesIn("D:\\Fonts").size(), 3u);
+
+    sim::RestartWindows();
+    EXPECT_TRUE(Get(kFont) == revised);
+    ExpectNoLeftovers();
+
+    // When the move cannot be scheduled (the third move of the revision),
+    // the font stays as it was and nothing waits beside it.
+    Put(kFont, m_installed);
+    sim::HoldFileElsewhere(kFont);
+    sim::FailCall("MoveFileExA", 3);
+    EXPECT_EQ(Revise(), kReviseCopyFailed);
+    EXPECT_TRUE(sim::PendingMoves().empty());
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
 }
 
 TEST_F(ReviseTest, WhenTheOriginalCannotBePutBackTheResultSaysNeither) {

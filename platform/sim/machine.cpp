@@ -225,6 +225,12 @@ bool OpenShares(dev_t dev, ino_t ino, DWORD* shared, DWORD* accessGranted) {
         share &= entry.second.share;
         granted |= entry.second.access;
     }
+    for (const FileHandle& held : M().heldElsewhere) {
+        if (held.dev != dev || held.ino != ino) continue;
+        any = true;
+        share &= held.share;
+        granted |= held.access;
+    }
     if (shared) *shared = share;
     if (accessGranted) *accessGranted = granted;
     return any;
@@ -237,6 +243,8 @@ bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share) {
     if ((access & GENERIC_WRITE) && !(shared & FILE_SHARE_WRITE)) return false;
     if ((granted & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
     if ((granted & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+    if ((access & DELETE) && !(shared & FILE_SHARE_DELETE)) return false;
+    if ((granted & DELETE) && !(share & FILE_SHARE_DELETE)) return false;
     return true;
 }
 

@@ -64,6 +64,11 @@ struct Machine {
     uint64_t sleptMs = 0;
     std::function<void(DWORD)> sleepHook;
 
+    // Files another process has open (HoldFileElsewhere), and the moves
+    // waiting for the next start of Windows, in the order they were asked for.
+    std::vector<FileHandle> heldElsewhere;
+    std::vector<PendingMove> pendingMoves;
+
     // Security, kernel objects, shell folders, WOW64 (security.cpp, shell.cpp).
     SecurityState security;
     ShellState shell;
@@ -76,6 +81,10 @@ Machine& M();
 // and the transcript; notes a Sleep in the transcript.
 void ResetWindows();
 void RecordSleep(DWORD milliseconds);
+
+// Whether the program runs with an elevated administrator's token
+// (security.cpp): what writing the machine's own settings needs.
+bool RunsElevated();
 
 // Counts the call and applies the failure rules: true when this call must
 // fail, with the rule's error already set as the last error.

@@ -141,6 +141,7 @@ namespace sim {
 
 void SetWindowsVersion(const WindowsVersion& version) { S().version = version; }
 void SetUserRights(UserRights rights) { S().rights = rights; }
+bool RunsElevated() { return S().rights == UserRights::kAdministrator; }
 void SetShutdownPrivilegeHeld(bool held) { S().shutdownHeld = held; }
 bool ThreadImpersonating() { return S().impersonating; }
 int OpenObjectCount() { return static_cast<int>(S().objects.size()); }

@@ -97,6 +97,26 @@ void OnSleep(std::function<void(DWORD milliseconds)> hook);
 // end the process there.
 void OnCall(std::function<void(const char* api, uint64_t total)> hook);
 
+// Another process holds the file as Windows holds a font it has loaded:
+// mapped, without data access of its own, sharing what `share` says, until
+// ReleaseFileElsewhere or a simulated restart.  Without FILE_SHARE_DELETE no
+// one can replace or delete it, while reading it goes on.  Not counted in
+// OpenHandleCount.
+void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
+void ReleaseFileElsewhere(const std::string& windowsPath);
+
+// Moves asked for with MOVEFILE_DELAY_UNTIL_REBOOT, in order, as Windows
+// keeps them until its next start.
+struct PendingMove {
+    std::string from, to;  // Windows paths as given; `to` empty: delete
+    DWORD flags = 0;
+};
+const std::vector<PendingMove>& PendingMoves();
+// The next start of Windows: every other process's files are closed, then
+// the pending moves are carried out in order (a move whose source is gone,
+// or whose target exists without MOVEFILE_REPLACE_EXISTING, is passed by).
+void RestartWindows();
+
 // Seeds the run-time library's rand, for repeatable temporary names.
 void SeedRandom(unsigned seed);
 

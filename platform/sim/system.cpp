@@ -192,7 +192,17 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
 
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
     if (sim::Enter("MoveFileExA")) return FALSE;
-    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_INVALID_PARAMETER);  // not simulated
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        // Windows keeps the move in the machine's registry, which only an
+        // administrator may write, and checks nothing else until it starts.
+        if (flags & MOVEFILE_COPY_ALLOWED) return Fail(ERROR_INVALID_PARAMETER);
+        if (!sim::RunsElevated()) return Fail(ERROR_ACCESS_DENIED);
+        std::string from, to;
+        if (!sim::Resolve(existingFileName, &from)) return FALSE;
+        if (newFileName && !sim::Resolve(newFileName, &to)) return FALSE;
+        M().pendingMoves.push_back(sim::PendingMove{existingFileName, newFileName ? newFileName : "", flags});
+        return Succeed();
+    }
     std::string from, to;
     if (!sim::Resolve(existingFileName, &from) || !sim::Resolve(newFileName, &to)) return FALSE;
     struct stat src;
@@ -234,6 +244,56 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     if (writeThrough) SyncPath(sim::Parent(to), O_RDONLY | O_DIRECTORY);
     return Succeed();
 }
+
+namespace sim {
+
+void HoldFileElsewhere(const std::string& windowsPath, DWORD share) {
+    std::string host;
+    struct stat st;
+    if (!ResolveNative(windowsPath.c_str(), &host) || ::stat(host.c_str(), &st) != 0) return;
+    FileHandle held;
+    held.host = host;
+    held.dev = st.st_dev;
+    held.ino = st.st_ino;
+    // Mapped rather than read: no data access of its own, so that it keeps
+    // no one from reading the file, only from replacing or deleting it.
+    held.access = 0;
+    held.share = share;
+    M().heldElsewhere.push_back(held);
+}
+
+void ReleaseFileElsewhere(const std::string& windowsPath) {
+    std::string host;
+    struct stat st;
+    if (!ResolveNative(windowsPath.c_str(), &host) || ::stat(host.c_str(), &st) != 0) return;
+    auto& held = M().heldElsewhere;
+    for (auto it = held.begin(); it != held.end();) {
+        it = it->dev == st.st_dev && it->ino == st.st_ino ? held.erase(it) : it + 1;
+    }
+}
+
+const std::vector<PendingMove>& PendingMoves() { return M().pendingMoves; }
+
+void RestartWindows() {
+    EndProgramRun();
+    M().heldElsewhere.clear();
+    const std::vector<PendingMove> moves = std::move(M().pendingMoves);
+    M().pendingMoves.clear();
+    for (const PendingMove& move : moves) {
+        std::string from, to;
+        if (!ResolveNative(move.from.c_str(), &from)) continue;
+        if (move.to.empty()) {
+            ::unlink(from.c_str());
+            continue;
+        }
+        struct stat st;
+        if (::lstat(from.c_str(), &st) != 0 || !ResolveNative(move.to.c_str(), &to)) continue;
+        if (!(move.flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(to.c_str(), &st) == 0) continue;
+        ::rename(from.c_str(), to.c_str());
+    }
+}
+
+}  // namespace sim
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
     if (sim::Enter("FlushFileBuffers")) return FALSE;

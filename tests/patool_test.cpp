@@ -371,5 +371,60 @@ TEST_F(PatoolTest, TheExecutableReturnsTheExitCodes) {
     SmallCase c;
     EXPECT_EQ(status(tool + " show '" + Put("font.pa", c.Diff()) + "'"), 0);
     const std::string font = Put("font.otf", c.font);
-    EXPECT_EQ(status(tool + " check '" + font + "' '" + PathOf("font.pa") + "' '" + font + "'"), 0);
+    const std::string made = PathOf("made.pa");
+    EXPECT_EQ(status(tool + " make '" + font + "' '" + font + "' '" + made + "'"), 0);
+    EXPECT_EQ(status(tool + " check '" + font + "' '" + made + "' '" + font + "'"), 0);
+    // The hand-made file takes the name table over from the font: right for
+    // this copy, wrong for a customer whose serial is longer.
+    EXPECT_EQ(status(tool + " check '" + font + "' '" + PathOf("font.pa") + "' '" + font + "'"), patool::kExitNoMatch);
+}
+
+// Customers' copies differ in their serial strings: check builds from copies
+// of OLD whose serials are longer and shorter too, and refuses a file that
+// takes any of the new name table from the old one by position.
+TEST_F(PatoolTest, CheckBuildsFromCopiesWithSerialsOfOtherLengths) {
+    const Bytes installed = testdata::SmallFont(0x00010000, "Sorame Test W3");
+    const Bytes release = testdata::SmallFont(0x00010200, "Sorame Test W3");
+    const std::string oldPath = Put("old.otf", installed);
+    const std::string newPath = Put("new.otf", release);
+    const std::string made = PathOf("made.pa");
+    ASSERT_EQ(Run({"make", oldPath, newPath, made}).code, patool::kExitOk);
+
+    // Files that build the release from this very copy, but take the name
+    // table over whole or copy it in one block.
+    SmallCase c;
+    c.records = testdata::KeepEverything(release);
+    for (testdata::DiffRecord& r : c.records) {
+        if (r.tag == "head") {
+            r.unchanged = false;
+            r.literals.push_back(testdata::LiteralBlock{0, Bytes(release.begin() + r.newOffset,
+                                                                 release.begin() + r.newOffset + r.newLength)});
+        }
+    }
+    const Bytes takenOver = c.Diff();
+    for (testdata::DiffRecord& r : c.records) {
+        if (r.tag == "name") {
+            r.unchanged = false;
+            r.copies.push_back(testdata::CopyBlock{0, r.newLength, 0});
+        }
+    }
+    const Bytes copied = c.Diff();
+
+    struct Case {
+        const char* what;
+        std::string pa;
+        int code;
+        std::string message;
+    };
+    for (const Case& k : std::vector<Case>{
+             {"made by make", made, patool::kExitOk, "also from copies of it with longer and shorter serial strings"},
+             {"name taken over", Put("takenover.pa", takenOver), patool::kExitNoMatch,
+              "does not turn a copy of '" + oldPath + "' with longer serial strings into"},
+             {"name copied", Put("copied.pa", copied), patool::kExitNoMatch, "with longer serial strings"},
+         }) {
+        SCOPED_TRACE(k.what);
+        const Outcome o = Run({"check", oldPath, k.pa, newPath});
+        EXPECT_EQ(o.code, k.code) << o.out << o.err;
+        EXPECT_NE(o.out.find(k.message), std::string::npos) << o.out;
+    }
 }

@@ -14,22 +14,23 @@
 #include "engine/manager.h"
 #include "engine/sabuncheck.h"
 #include "tools/paproducer/paproducer.h"
+#include "tools/patool/internal.h"
 #ifndef _WIN32
 #include "platform/sim/sim.h"
 #endif
 
 namespace patool {
 
-namespace {
+namespace internal {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 const char kUsage[] =
     "usage: patool make OLD NEW OUT.pa\n"
     "       patool show FILE.pa [--font OLD]\n"
     "       patool apply FONT FILE.pa OUT\n"
     "       patool check OLD FILE.pa NEW\n"
+    "       patool release OLD_DIR NEW_DIR OUT_DIR [--with-updater upd.exe]\n"
     "       patool --help\n";
 
 const char kHelp[] =
@@ -45,6 +46,14 @@ const char kHelp[] =
     "         strings (the updater fills them in) and the checksums; and whether it\n"
     "         does so for copies of OLD whose serial strings are longer and shorter,\n"
     "         as customers' copies are.\n"
+    "  release  pairs the fonts of OLD_DIR and NEW_DIR by the catalogue's font file\n"
+    "         names, makes and checks the difference file of every pair whose\n"
+    "         revision changed, and writes them under the catalogue's difference-file\n"
+    "         names into OUT_DIR/host (with --with-updater, the updater beside it as\n"
+    "         upd.exe).  Fonts the catalogue does not name, fonts in one folder only,\n"
+    "         fonts whose revision did not change and fonts that cannot be loaded are\n"
+    "         reported and left out; the others are released.  When a difference\n"
+    "         file cannot be made, checked or written, nothing is written at all.\n"
     "\n"
     "exit codes:\n"
     "   0  done (show: well-formed; check: the file turns OLD into NEW)\n"
@@ -57,7 +66,12 @@ const char kHelp[] =
     "   7  the difference file is not for this font\n"
     "   8  the output cannot be written\n"
     "   9  make: the two fonts do not have the same tables\n"
-    "  10  the updater's engine refused to build the font\n";
+    "  10  the updater's engine refused to build the font\n"
+    "  11  release: a font that the catalogue does not name\n"
+    "  12  release: a font in only one of the two folders\n"
+    "  13  release: a font whose revision did not change\n"
+    "      (release: when fonts were left out for several reasons, the first of 4,\n"
+    "      12, 11, 13; when a difference file failed, its code and nothing written)\n";
 
 // The name table as the updater reads it.
 const uint32_t kNameHeaderSize = 6;
@@ -92,17 +106,11 @@ std::string Quoted(const BYTE* tag) {
     return s + "'";
 }
 
-// A 16.16 revision as a font maker writes it: 0x0001028F is 1.010.
 std::string RevisionText(uint32_t raw) {
     char text[32];
     std::snprintf(text, sizeof text, "%u.%03u", raw >> 16, static_cast<unsigned>(((raw & 0xFFFF) * 1000 + 0x8000) >> 16));
     return text;
 }
-
-struct Failure {
-    int code;
-    std::string message;
-};
 
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
     std::error_code ec;
@@ -886,9 +894,11 @@ int Check(const std::vector<std::string>& a, std::ostream& out, std::ostream& er
     return r == 0 ? kExitOk : kExitNoMatch;
 }
 
-}  // namespace
+}  // namespace internal
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+using namespace internal;
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progressLine) {
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
             out << kUsage << kHelp;
@@ -901,16 +911,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const std::string& command = args[0];
     std::vector<std::string> rest;
-    const std::string* fontOption = nullptr;
-    std::string fontValue;
+    // The one option each of two commands takes: show --font, release --with-updater.
+    const char* option = command == "show" ? "--font" : command == "release" ? "--with-updater" : nullptr;
+    bool haveOption = false;
+    std::string optionValue;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (command == "show" && args[i] == "--font") {
-            if (i + 1 >= args.size() || fontOption) {
-                err << "patool: --font needs one font\n" << kUsage;
+        if (option && args[i] == option) {
+            if (i + 1 >= args.size() || haveOption) {
+                err << "patool: " << option << (command == "show" ? " needs one font\n" : " needs one file\n")
+                    << kUsage;
                 return kExitUsage;
             }
-            fontValue = args[++i];
-            fontOption = &fontValue;
+            optionValue = args[++i];
+            haveOption = true;
         } else if (args[i].size() > 1 && args[i][0] == '-' && args[i][1] == '-') {
             err << "patool: unknown option '" << args[i] << "'\n" << kUsage;
             return kExitUsage;
@@ -919,19 +932,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     const size_t wanted = command == "show" ? 1 : 3;
-    if (command != "make" && command != "show" && command != "apply" && command != "check") {
+    if (command != "make" && command != "show" && command != "apply" && command != "check" && command != "release") {
         err << "patool: unknown command '" << command << "'\n" << kUsage;
         return kExitUsage;
     }
     if (rest.size() != wanted) {
-        err << "patool: " << command << " takes " << wanted << (wanted == 1 ? " file" : " files") << ", not "
-            << rest.size() << "\n"
-            << kUsage;
+        const char* what = command == "release" ? " folders" : wanted == 1 ? " file" : " files";
+        err << "patool: " << command << " takes " << wanted << what << ", not " << rest.size() << "\n" << kUsage;
         return kExitUsage;
     }
     if (command == "make") return Make(rest, out, err);
-    if (command == "show") return Show(rest[0], fontOption, out, err);
+    if (command == "show") return Show(rest[0], haveOption ? &optionValue : nullptr, out, err);
     if (command == "apply") return Apply(rest, out, err);
+    if (command == "release") return Release(rest, haveOption ? optionValue : std::string(), progressLine, out, err);
     return Check(rest, out, err);
 }
 

@@ -47,8 +47,6 @@ int AnomalyExit(const std::vector<Anomaly>& anomalies) {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Windows finds files whatever the case of their names, and so does the
-// updater's search: the pairing does too.
 bool SameNameIgnoringCase(const std::string& a, const char* b) {
     const size_t n = std::strlen(b);
     if (a.size() != n) return false;
@@ -58,9 +56,14 @@ bool SameNameIgnoringCase(const std::string& a, const char* b) {
     return true;
 }
 
-int CatalogueRow(const std::string& fileName) {
+// The row whose font file name is exactly fileName, as the updater's search
+// compares (case matters there too); -1 when there is none, with *nearly
+// the row that differs only in case, if any.
+int CatalogueRow(const std::string& fileName, int* nearly) {
+    *nearly = -1;
     for (int row = 0; row < kCatalogueFontCount; ++row) {
-        if (SameNameIgnoringCase(fileName, g_fontFileNames[row])) return row;
+        if (fileName == g_fontFileNames[row]) return row;
+        if (*nearly < 0 && SameNameIgnoringCase(fileName, g_fontFileNames[row])) *nearly = row;
     }
     return -1;
 }
@@ -91,10 +94,13 @@ bool ListFolder(const std::string& dir, const char* side, std::map<int, std::str
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string path = (fs::path(dir) / name).string();
-        const int row = CatalogueRow(name);
+        int nearly = -1;
+        const int row = CatalogueRow(name, &nearly);
         if (row < 0) {
-            anomalies->push_back(Anomaly{kExitNotInCatalogue, "'" + path + "' (" + side +
-                                                                  ") is not a font of the catalogue"});
+            anomalies->push_back(Anomaly{kExitNotInCatalogue,
+                                         "'" + path + "' (" + side + ") is not a font of the catalogue" +
+                                             (nearly < 0 ? std::string()
+                                                         : std::string(" (it has ") + g_fontFileNames[nearly] + ")")});
         } else if (byRow->count(row)) {
             anomalies->push_back(Anomaly{kExitNotInCatalogue, "'" + path + "' (" + side + ") names the catalogue's " +
                                                                   g_fontFileNames[row] + " a second time, after '" +
@@ -214,7 +220,12 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         }
     }
     uint64_t totalBytes = 0;
-    for (const int row : rows) totalBytes += fs::file_size(news[row], ec);
+    auto sizeOf = [](const std::string& path) {
+        std::error_code sizeError;
+        const uintmax_t n = fs::file_size(path, sizeError);
+        return sizeError ? uint64_t{0} : static_cast<uint64_t>(n);
+    };
+    for (const int row : rows) totalBytes += sizeOf(news[row]);
 
     // Everything is written into a folder of its own inside OUT_DIR and
     // moved into place only when every difference file was made and checked.
@@ -229,7 +240,7 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
     std::vector<Failure> failures;
     size_t released = 0;
     uint64_t doneBytes = 0, newBytes = 0, diffBytes = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t i = 0; i < rows.size(); doneBytes += sizeOf(news[rows[i]]), ++i) {
         const int row = rows[i];
         const std::string& oldPath = olds[row];
         const std::string& newPath = news[row];
@@ -242,7 +253,6 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
             progress.Show(s.str());
         };
         show("loading");
-        const auto fontStarted = std::chrono::steady_clock::now();
         Bytes oldFont, newFont;
         uint32_t oldRevision = 0, newRevision = 0;
         bool loadable = true;
@@ -261,7 +271,6 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
                 FontIdentity(m, &fontName, side.second == &oldFont ? &oldRevision : &newRevision);
             }
         }
-        doneBytes += newFont.size();
         if (!loadable) continue;
         if (oldRevision == newRevision) {
             anomalies.push_back(Anomaly{kExitUnchanged, "'" + newPath + "' has the revision of '" + oldPath + "', " +
@@ -272,9 +281,10 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         }
 
         show("making");
+        const auto makeStarted = std::chrono::steady_clock::now();
         std::string error;
         const Bytes diff = paproducer::MakeDifference(oldFont, newFont, &error);
-        const double makeSeconds = SecondsSince(fontStarted);
+        const double makeSeconds = SecondsSince(makeStarted);
         if (diff.empty()) {
             failures.push_back(Failure{kExitCannotPair, "cannot make the difference file of '" + oldPath + "' and '" +
                                                             newPath + "': " + error});

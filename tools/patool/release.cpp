@@ -192,7 +192,8 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         return Fail(err, Failure{kExitWriteFailed, "'" + outDir.string() + "' is not a folder"});
     }
     const fs::path host = outDir / kHostFolder;
-    if (fs::exists(fs::symlink_status(host, ec)) && (!fs::is_directory(fs::symlink_status(host, ec)) || !OnlyDifferenceFiles(host))) {
+    const fs::file_status hostStatus = fs::symlink_status(host, ec);
+    if (fs::exists(hostStatus) && (!fs::is_directory(hostStatus) || !OnlyDifferenceFiles(host))) {
         return Fail(err, Failure{kExitWriteFailed, "'" + host.string() +
                                                        "' holds more than difference files; choose another OUT_DIR"});
     }

@@ -68,13 +68,16 @@ TEST_F(ProducerTest, EditedTablesComeBackExactlyAndMostlyFromCopies) {
     }
 }
 
-TEST_F(ProducerTest, UnchangedTablesAreTakenOverAndFontsThatDoNotPairAreRefused) {
+TEST_F(ProducerTest, UnchangedTablesButTheNameTableAreTakenOverAndFontsThatDoNotPairAreRefused) {
     const Bytes installed = Font(Noise(500, 2), 0x10000, "S");
     std::string error;
     const Bytes same = paproducer::MakeDifference(installed, installed, &error);
     ASSERT_FALSE(same.empty()) << error;
-    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(testdata::GetU32(same, 53 + 18 * i + 6), 0u) << i;
-    EXPECT_EQ(same.size(), 53u + 18 * 4);
+    // The name table alone is never taken over: it goes in as literals.
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(testdata::GetU32(same, 53 + 18 * i + 6), 0u) << i;
+    const size_t nameList = testdata::GetU32(same, 53 + 18 * 3 + 6);
+    ASSERT_EQ(nameList, 53u + 18 * 4);
+    EXPECT_EQ(testdata::GetU32(same, nameList), 0u) << "copy blocks in the name table";
 
     const Bytes fewer = FontBuilder().Table("CFF ", Bytes(10, 1)).Table("head", HeadTable(1)).Build();
     EXPECT_TRUE(paproducer::MakeDifference(installed, fewer, &error).empty());
@@ -89,4 +92,42 @@ TEST_F(ProducerTest, UnchangedTablesAreTakenOverAndFontsThatDoNotPairAreRefused)
     Bytes truncated(installed.begin(), installed.begin() + 40);
     EXPECT_TRUE(paproducer::MakeDifference(truncated, installed, &error).empty());
     EXPECT_TRUE(paproducer::MakeDifference(Bytes(), installed, &error).empty());
+}
+
+// A difference file is made from the maker's copy of a font, but every
+// customer's copy carries its own serial strings, of its own length, which
+// shift the name table's other strings.  Each copy must come out as the
+// release with its own serials, whether the release's name table kept the
+// maker's serial or not.
+TEST_F(ProducerTest, EveryCustomersCopyGetsTheReleasesNames) {
+    const Bytes cff = Noise(3000, 3);
+    const std::string makers = "SERIAL-OF-THE-MAKERS-COPY-0001";
+    const Bytes installed = Font(cff, 0x10000, makers);
+    struct Case {
+        const char* what;
+        std::string releaseSerial, customerSerial;
+    };
+    for (const Case& k : std::vector<Case>{
+             {"same name table, longer serial", makers, makers + "-AND-SOME-MORE-OF-IT"},
+             {"same name table, shorter serial", makers, "SHORT"},
+             {"placeholder, longer serial", "PLACEHOLDER", makers + "-AND-SOME-MORE-OF-IT"},
+             {"placeholder, shorter serial", "PLACEHOLDER", "SHORT"},
+             {"placeholder, empty serial", "PLACEHOLDER", ""},
+         }) {
+        SCOPED_TRACE(k.what);
+        Bytes cffRevised = cff;
+        cffRevised[100] ^= 0xFF;
+        const Bytes revised = Font(cffRevised, 0x1028F, k.releaseSerial);
+        std::string error;
+        const Bytes diff = paproducer::MakeDifference(installed, revised, &error);
+        ASSERT_FALSE(diff.empty()) << error;
+
+        const Bytes customers = Font(cff, 0x10000, k.customerSerial);
+        COpenTypeManager m;
+        ASSERT_EQ(Revise(m, customers, diff), 0);
+        Bytes mac, win;
+        testdata::SerialsOf(customers, &mac, &win);
+        EXPECT_TRUE(Output() == testdata::ExpectedRevision(revised, mac, win));
+        std::remove(sim::HostPath(kTempPath).c_str());
+    }
 }

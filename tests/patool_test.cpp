@@ -2,6 +2,7 @@
 // and a clear message with its own exit code for every bad input.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,12 +10,14 @@
 #include <iterator>
 #include <sstream>
 
+#include "discovery/catalogue.h"
 #include "tests/support/revision.h"
 #include "tools/patool/patool.h"
 
 using testdata::Bytes;
 using testdata::DiffBuilder;
 using testdata::DiffRecord;
+using testdata::FontBuilder;
 
 namespace {
 
@@ -371,5 +374,148 @@ TEST_F(PatoolTest, TheExecutableReturnsTheExitCodes) {
     SmallCase c;
     EXPECT_EQ(status(tool + " show '" + Put("font.pa", c.Diff()) + "'"), 0);
     const std::string font = Put("font.otf", c.font);
-    EXPECT_EQ(status(tool + " check '" + font + "' '" + PathOf("font.pa") + "' '" + font + "'"), 0);
+    const std::string made = PathOf("made.pa");
+    EXPECT_EQ(status(tool + " make '" + font + "' '" + font + "' '" + made + "'"), 0);
+    EXPECT_EQ(status(tool + " check '" + font + "' '" + made + "' '" + font + "'"), 0);
+    // The hand-made file takes the name table over from the font: right for
+    // this copy, wrong for a customer whose serial is longer.
+    EXPECT_EQ(status(tool + " check '" + font + "' '" + PathOf("font.pa") + "' '" + font + "'"), patool::kExitNoMatch);
+}
+
+// Customers' copies differ in their serial strings: check builds from copies
+// of OLD whose serials are longer and shorter too, and refuses a file that
+// takes any of the new name table from the old one by position.
+TEST_F(PatoolTest, CheckBuildsFromCopiesWithSerialsOfOtherLengths) {
+    const Bytes installed = testdata::SmallFont(0x00010000, "Sorame Test W3");
+    const Bytes release = testdata::SmallFont(0x00010200, "Sorame Test W3");
+    const std::string oldPath = Put("old.otf", installed);
+    const std::string newPath = Put("new.otf", release);
+    const std::string made = PathOf("made.pa");
+    ASSERT_EQ(Run({"make", oldPath, newPath, made}).code, patool::kExitOk);
+
+    // Files that build the release from this very copy, but take the name
+    // table over whole or copy it in one block.
+    SmallCase c;
+    c.records = testdata::KeepEverything(release);
+    for (testdata::DiffRecord& r : c.records) {
+        if (r.tag == "head") {
+            r.unchanged = false;
+            r.literals.push_back(testdata::LiteralBlock{0, Bytes(release.begin() + r.newOffset,
+                                                                 release.begin() + r.newOffset + r.newLength)});
+        }
+    }
+    const Bytes takenOver = c.Diff();
+    for (testdata::DiffRecord& r : c.records) {
+        if (r.tag == "name") {
+            r.unchanged = false;
+            r.copies.push_back(testdata::CopyBlock{0, r.newLength, 0});
+        }
+    }
+    const Bytes copied = c.Diff();
+
+    struct Case {
+        const char* what;
+        std::string pa;
+        int code;
+        std::string message;
+    };
+    for (const Case& k : std::vector<Case>{
+             {"made by make", made, patool::kExitOk, "also from copies of it with longer and shorter serial strings"},
+             {"name taken over", Put("takenover.pa", takenOver), patool::kExitNoMatch,
+              "does not turn a copy of '" + oldPath + "' with longer serial strings into"},
+             {"name copied", Put("copied.pa", copied), patool::kExitNoMatch, "with longer serial strings"},
+         }) {
+        SCOPED_TRACE(k.what);
+        const Outcome o = Run({"check", oldPath, k.pa, newPath});
+        EXPECT_EQ(o.code, k.code) << o.out << o.err;
+        EXPECT_NE(o.out.find(k.message), std::string::npos) << o.out;
+    }
+}
+
+// A release of a product line: the pairs by catalogue name are made, checked
+// and written into host/; each kind of font left out has its own exit code,
+// the most urgent one wins, and a release that fails writes nothing.
+TEST_F(PatoolTest, ReleasePairsByCatalogueNameAndReportsEachFontLeftOut) {
+    const std::string oldDir = PathOf("old"), newDir = PathOf("new"), outDir = PathOf("out");
+    fs::create_directories(oldDir);
+    fs::create_directories(newDir);
+    auto font = [](uint32_t revision, int row) {
+        return testdata::SmallFont(revision, "Sorame Test Row " + std::to_string(row));
+    };
+    auto put = [&](const std::string& dir, const std::string& name, const Bytes& bytes) {
+        return Put(fs::path(dir).filename().string() + "/" + name, bytes);
+    };
+    const std::string revised = g_fontFileNames[0], same = g_fontFileNames[1], oldOnly = g_fontFileNames[2],
+                      broken = g_fontFileNames[3];
+    put(oldDir, revised, font(0x10000, 0));
+    put(newDir, revised, font(0x10200, 0));
+    put(oldDir, same, font(0x10000, 1));
+    put(newDir, same, font(0x10000, 1));
+    put(oldDir, oldOnly, font(0x10000, 2));
+    put(newDir, "Stray-Font.otf", font(0x10000, 9));
+    put(oldDir, broken, font(0x10000, 3));
+    put(newDir, broken, testdata::BytesOf("not a font"));
+    const std::string updater = Put("upd-build.exe", testdata::BytesOf("MZ and the rest of a program"));
+
+    // Each kind of font left out, most urgent first; the others still go out.
+    struct Step {
+        std::vector<std::string> remove;
+        int code;
+        std::string message;
+    };
+    for (const Step& s : std::vector<Step>{
+             {{}, patool::kExitNotAFont, "is not a CFF OpenType font"},
+             {{newDir + "/" + broken}, patool::kExitOneSideOnly, "has no counterpart in NEW_DIR"},
+             {{oldDir + "/" + broken, oldDir + "/" + oldOnly}, patool::kExitNotInCatalogue, "is not a font of the catalogue"},
+             {{newDir + "/Stray-Font.otf"}, patool::kExitUnchanged, "(the same font)"},
+             {{newDir + "/" + same}, patool::kExitOneSideOnly, "has no counterpart in NEW_DIR"},
+             {{oldDir + "/" + same}, patool::kExitOk, ""},
+         }) {
+        SCOPED_TRACE(s.code);
+        for (const std::string& path : s.remove) fs::remove(path);
+        fs::remove_all(outDir);
+        const Outcome o = Run({"release", oldDir, newDir, outDir, "--with-updater", updater});
+        EXPECT_EQ(o.code, s.code) << o.out << o.err;
+        EXPECT_NE(o.err.find(s.message), std::string::npos) << o.err;
+        std::vector<std::string> written;
+        for (const auto& e : fs::recursive_directory_iterator(outDir)) {
+            written.push_back(fs::relative(e.path(), outDir).string());
+        }
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, (std::vector<std::string>{"host", "host/" + std::string(g_diffFileNames[0]), "upd.exe"}));
+        EXPECT_TRUE(Read(outDir + "/upd.exe") == Read(updater));
+        const Outcome checked = Run({"check", oldDir + "/" + revised, outDir + "/host/" + g_diffFileNames[0],
+                                     newDir + "/" + revised});
+        EXPECT_EQ(checked.code, patool::kExitOk) << checked.out << checked.err;
+    }
+
+    // A pair whose difference file cannot be made: nothing written, an
+    // earlier release left as it was, no folder of ours left behind.
+    const Bytes earlier = testdata::BytesOf("an earlier release's file");
+    put(oldDir, same, font(0x10000, 1));
+    put(newDir, same, FontBuilder().Table("head", testdata::HeadTable(0x10200)).Build());
+    for (const bool outExists : {false, true}) {
+        SCOPED_TRACE(outExists);
+        fs::remove_all(outDir);
+        if (outExists) {
+            fs::create_directories(outDir + "/host");
+            Put("out/host/" + std::string(g_diffFileNames[0]), earlier);
+        }
+        const Outcome o = Run({"release", oldDir, newDir, outDir});
+        EXPECT_EQ(o.code, patool::kExitCannotPair) << o.out << o.err;
+        EXPECT_NE(o.err.find("nothing was written"), std::string::npos) << o.err;
+        EXPECT_EQ(fs::exists(outDir), outExists);
+        if (outExists) {
+            EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outDir), fs::recursive_directory_iterator()), 2);
+            EXPECT_TRUE(Read(outDir + "/host/" + g_diffFileNames[0]) == earlier);
+        }
+    }
+
+    // A host folder with more than difference files in it is not replaced.
+    fs::remove(newDir + "/" + same);
+    fs::remove(oldDir + "/" + same);
+    Put("out/host/notes.txt", earlier);
+    const Outcome o = Run({"release", oldDir, newDir, outDir});
+    EXPECT_EQ(o.code, patool::kExitWriteFailed) << o.err;
+    EXPECT_TRUE(Read(outDir + "/host/" + g_diffFileNames[0]) == earlier);
 }

@@ -353,7 +353,14 @@ Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* er
         const uint8_t* oldBytes = oldFont.data() + old.offset;
         const uint8_t* newBytes = newFont.data() + now.offset;
         const std::vector<bool> filledIn = FilledInByUpdater(now.tag, newBytes, now.length);
-        if (old.length == now.length) {
+        // Customers' copies of one font differ in their serial strings, and
+        // so in the length and layout of their name tables: any byte taken
+        // from the old name table, or the table taken over whole, would come
+        // from the wrong place in every copy but the one the file was made
+        // from.  The new name table goes in as literals; the updater writes
+        // the serials itself.
+        const bool literalOnly = now.tag == "name";
+        if (!literalOnly && old.length == now.length) {
             size_t p = 0;
             while (p < now.length && (oldBytes[p] == newBytes[p] || (!filledIn.empty() && filledIn[p]))) ++p;
             if (p == now.length) continue;
@@ -361,11 +368,11 @@ Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* er
 
         std::vector<Matcher::Copy> runs, copies;
         std::vector<Matcher::Literal> literals;
-        Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
+        if (!literalOnly) Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
         // A table too short for the matcher's blocks (head, hhea, maxp) most
         // often keeps its layout and changes a few fields: offer the old
         // table in place, and let the choice below weigh it.
-        if (runs.empty() && old.length != 0 && now.length != 0) {
+        if (!literalOnly && runs.empty() && old.length != 0 && now.length != 0) {
             runs.push_back(Matcher::Copy{0, std::min(old.length, now.length), 0});
         }
         ChooseBlocks(oldBytes, newBytes, now.length, filledIn, runs, &copies, &literals);

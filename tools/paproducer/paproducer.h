@@ -6,7 +6,9 @@
 // table's slot, rank, offset and length in the revised file; a table whose
 // bytes did not change is marked as taken over (dataOffset 0), every other
 // one gets copy blocks for the runs it shares with the old table and literal
-// blocks for the rest.  The header names the old font (its fifth name record,
+// blocks for the rest.  The name table is the exception: it is always written
+// as literals, never taken from the old font, because customers' copies
+// differ in its serial strings (name ID 13) and so in its layout.  The header names the old font (its fifth name record,
 // up to 32 bytes) and its head.fontRevision.
 #pragma once
 

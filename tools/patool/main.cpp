@@ -1,4 +1,6 @@
 // patool: see patool.h.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,5 +9,5 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return patool::Run(args, std::cout, std::cerr);
+    return patool::Run(args, std::cout, std::cerr, ::isatty(2) != 0);
 }

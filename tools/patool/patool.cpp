@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,22 +15,23 @@
 #include "engine/manager.h"
 #include "engine/sabuncheck.h"
 #include "tools/paproducer/paproducer.h"
+#include "tools/patool/internal.h"
 #ifndef _WIN32
 #include "platform/sim/sim.h"
 #endif
 
 namespace patool {
 
-namespace {
+namespace internal {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 const char kUsage[] =
     "usage: patool make OLD NEW OUT.pa\n"
     "       patool show FILE.pa [--font OLD]\n"
     "       patool apply FONT FILE.pa OUT\n"
     "       patool check OLD FILE.pa NEW\n"
+    "       patool release OLD_DIR NEW_DIR OUT_DIR [--with-updater upd.exe]\n"
     "       patool --help\n";
 
 const char kHelp[] =
@@ -42,7 +44,17 @@ const char kHelp[] =
     "         strings carried over, checksums recomputed) and writes it to OUT;\n"
     "         FONT is left alone.\n"
     "  check  says whether FILE.pa turns OLD into NEW, leaving aside the name ID 13\n"
-    "         strings (the updater fills them in) and the checksums.\n"
+    "         strings (the updater fills them in) and the checksums; and whether it\n"
+    "         does so for copies of OLD whose serial strings are longer and shorter,\n"
+    "         as customers' copies are.\n"
+    "  release  pairs the fonts of OLD_DIR and NEW_DIR by the catalogue's font file\n"
+    "         names, makes and checks the difference file of every pair whose\n"
+    "         revision changed, and writes them under the catalogue's difference-file\n"
+    "         names into OUT_DIR/host (with --with-updater, the updater beside it as\n"
+    "         upd.exe).  Fonts the catalogue does not name, fonts in one folder only,\n"
+    "         fonts whose revision did not change and fonts that cannot be loaded are\n"
+    "         reported and left out; the others are released.  When a difference\n"
+    "         file cannot be made, checked or written, nothing is written at all.\n"
     "\n"
     "exit codes:\n"
     "   0  done (show: well-formed; check: the file turns OLD into NEW)\n"
@@ -55,7 +67,18 @@ const char kHelp[] =
     "   7  the difference file is not for this font\n"
     "   8  the output cannot be written\n"
     "   9  make: the two fonts do not have the same tables\n"
-    "  10  the updater's engine refused to build the font\n";
+    "  10  the updater's engine refused to build the font\n"
+    "  11  release: a font that the catalogue does not name\n"
+    "  12  release: a font in only one of the two folders\n"
+    "  13  release: a font whose revision did not change\n"
+    "      (release: when fonts were left out for several reasons, the first of 4,\n"
+    "      12, 11, 13; when a difference file failed, its code and nothing written)\n";
+
+// The name table as the updater reads it.
+const uint32_t kNameHeaderSize = 6;
+const uint32_t kNameRecordSize = 12;
+const uint16_t kLicenseNameID = 13;
+const uint16_t kPlatformMacintosh = 1;
 
 uint32_t BigU32(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
@@ -84,17 +107,11 @@ std::string Quoted(const BYTE* tag) {
     return s + "'";
 }
 
-// A 16.16 revision as a font maker writes it: 0x0001028F is 1.010.
 std::string RevisionText(uint32_t raw) {
     char text[32];
     std::snprintf(text, sizeof text, "%u.%03u", raw >> 16, static_cast<unsigned>(((raw & 0xFFFF) * 1000 + 0x8000) >> 16));
     return text;
 }
-
-struct Failure {
-    int code;
-    std::string message;
-};
 
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
     std::error_code ec;
@@ -481,6 +498,233 @@ std::string Where(const Bytes& font, size_t at) {
     return "padding";
 }
 
+// Whether built equals expected apart from what the updater fills in; when
+// not, *how says where they part.
+bool SameApartFromFilledIn(const Bytes& built, const Bytes& expected, std::string* how) {
+    const std::vector<bool> maskBuilt = FilledInBytes(built), maskExpected = FilledInBytes(expected);
+    const size_t common = std::min(built.size(), expected.size());
+    size_t differing = 0, first = common;
+    for (size_t i = 0; i < common; ++i) {
+        if (built[i] != expected[i] && !maskBuilt[i] && !maskExpected[i]) {
+            if (differing++ == 0) first = i;
+        }
+    }
+    if (built.size() == expected.size() && differing == 0) return true;
+    how->clear();
+    if (built.size() != expected.size()) {
+        *how += " the built font has " + std::to_string(built.size()) + " bytes, NEW " +
+                std::to_string(expected.size()) + ";";
+    }
+    if (differing != 0) {
+        *how += " " + std::to_string(differing) + " bytes differ, the first at " + std::to_string(first) + " (" +
+                Where(expected, first) + " of NEW)";
+    }
+    return false;
+}
+
+uint32_t SumOfWords(const Bytes& b, size_t at, size_t length) {
+    uint32_t sum = 0;
+    for (size_t k = 0; k < length; k += 4) {
+        uint32_t word = 0;
+        for (size_t j = 0; j < 4; ++j) word = word << 8 | (k + j < length ? b[at + k + j] : 0);
+        sum += word;
+    }
+    return sum;
+}
+
+// A copy of font as another customer would have it: the same font, with
+// serial strings (name ID 13) `units` characters longer, or shorter when
+// units is negative, and every string and table after them moved to match.
+// The fifth name record names the font and is left alone whatever its ID.
+// False when the font has no serial string to change or its name table does
+// not hold together.
+bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
+    if (font.size() < kOffsetTableSize) return false;
+    const uint32_t numTables = BigU16(font, 4);
+    if (!InImage(font.size(), kOffsetTableSize, static_cast<uint64_t>(kTableRecordSize) * numTables)) return false;
+    struct Table {
+        uint32_t slot, offset, length;
+    };
+    std::vector<Table> tables;
+    int nameSlot = -1, headSlot = -1;
+    for (uint32_t i = 0; i < numTables; ++i) {
+        const size_t r = kOffsetTableSize + kTableRecordSize * i;
+        const Table t{i, BigU32(font, r + 8), BigU32(font, r + 12)};
+        if (!InImage(font.size(), t.offset, t.length)) return false;
+        if (std::memcmp(&font[r], "name", 4) == 0 && nameSlot < 0) nameSlot = static_cast<int>(i);
+        if (std::memcmp(&font[r], "head", 4) == 0 && headSlot < 0) headSlot = static_cast<int>(i);
+        tables.push_back(t);
+    }
+    if (nameSlot < 0) return false;
+
+    // The name table again, its strings laid out in record order; records
+    // that shared a string go on sharing it.
+    const Table& name = tables[static_cast<size_t>(nameSlot)];
+    const Bytes old(font.begin() + name.offset, font.begin() + name.offset + name.length);
+    if (old.size() < kNameHeaderSize) return false;
+    const uint32_t count = BigU16(old, 2), storage = BigU16(old, 4);
+    const uint64_t recordsEnd = kNameHeaderSize + static_cast<uint64_t>(kNameRecordSize) * count;
+    if (recordsEnd > storage || storage > old.size()) return false;
+    Bytes table(old.begin(), old.begin() + storage);
+    Bytes strings;
+    std::vector<std::pair<uint32_t, uint32_t>> placed;  // (old offset << 16 | length, new offset)
+    bool changed = false;
+    for (uint32_t j = 0; j < count; ++j) {
+        const size_t r = kNameHeaderSize + kNameRecordSize * j;
+        const uint32_t platform = BigU16(old, r), nameID = BigU16(old, r + 6);
+        const uint32_t length = BigU16(old, r + 8), offset = BigU16(old, r + 10);
+        if (!InImage(old.size(), static_cast<uint64_t>(storage) + offset, length)) return false;
+        Bytes text(old.begin() + storage + offset, old.begin() + storage + offset + length);
+        const bool serial = nameID == kLicenseNameID && j != 4;
+        if (serial) {
+            // Macintosh strings are single bytes, all others UTF-16.
+            const size_t unit = platform == kPlatformMacintosh ? 1 : 2;
+            if (units > 0) {
+                for (int k = 0; k < units; ++k) {
+                    if (unit == 2) text.push_back(0);
+                    text.push_back('7');
+                }
+            } else {
+                const size_t drop = std::min(text.size() / unit, static_cast<size_t>(-units)) * unit;
+                if (drop == 0) continue;
+                text.resize(text.size() - drop);
+            }
+            changed = true;
+        }
+        uint32_t at = static_cast<uint32_t>(strings.size());
+        const uint32_t key = offset << 16 | length;
+        bool shared = false;
+        for (const auto& p : placed) {
+            if (!serial && p.first == key) {
+                at = p.second;
+                shared = true;
+                break;
+            }
+        }
+        if (!shared) {
+            if (!serial) placed.emplace_back(key, at);
+            strings.insert(strings.end(), text.begin(), text.end());
+        }
+        if (at > 0xFFFF || text.size() > 0xFFFF) return false;
+        table[r + 8] = static_cast<uint8_t>(text.size() >> 8);
+        table[r + 9] = static_cast<uint8_t>(text.size());
+        table[r + 10] = static_cast<uint8_t>(at >> 8);
+        table[r + 11] = static_cast<uint8_t>(at);
+    }
+    if (!changed) return false;
+    table.insert(table.end(), strings.begin(), strings.end());
+
+    // Every table in its old data order, each on a four-byte boundary.
+    std::vector<Table> byOffset = tables;
+    std::stable_sort(byOffset.begin(), byOffset.end(), [](const Table& a, const Table& b) { return a.offset < b.offset; });
+    copy->assign(font.begin(), font.begin() + kOffsetTableSize + kTableRecordSize * numTables);
+    for (const Table& t : byOffset) {
+        copy->resize((copy->size() + 3) / 4 * 4, 0);
+        const size_t r = kOffsetTableSize + kTableRecordSize * t.slot;
+        const size_t at = copy->size();
+        if (static_cast<int>(t.slot) == nameSlot) {
+            copy->insert(copy->end(), table.begin(), table.end());
+        } else {
+            copy->insert(copy->end(), font.begin() + t.offset, font.begin() + t.offset + t.length);
+        }
+        const uint32_t length = static_cast<uint32_t>(copy->size() - at);
+        PutU32(copy->data() + r + 8, static_cast<uint32_t>(at));
+        PutU32(copy->data() + r + 12, length);
+        if (static_cast<int>(t.slot) == nameSlot) PutU32(copy->data() + r + 4, SumOfWords(*copy, at, length));
+    }
+    copy->resize((copy->size() + 3) / 4 * 4, 0);
+    if (headSlot >= 0) {
+        const size_t r = kOffsetTableSize + kTableRecordSize * static_cast<size_t>(headSlot);
+        const uint32_t at = BigU32(*copy, r + 8);
+        if (BigU32(*copy, r + 12) >= 12) {
+            PutU32(copy->data() + at + 8, 0);
+            PutU32(copy->data() + at + 8, 0xB1B0AFBAu - SumOfWords(*copy, 0, copy->size()));
+        }
+    }
+    return true;
+}
+
+// Builds from fontHost with the difference file and compares the result with
+// expected: 0 when they agree, 1 when they do not (*how says where), -1 when
+// nothing was built (*failure says why).
+int BuildAndCompare(const std::string& fontHost, const std::string& paHost, const Bytes& expected, std::string* how,
+                    Failure* failure) {
+    static int serial = 0;
+    std::error_code ec;
+    const std::string temp = (fs::temp_directory_path(ec) / ("patool-check-" + std::to_string(::getpid()) + "-" +
+                                                             std::to_string(++serial) + ".otf"))
+                                 .string();
+    if (!BuildRevision(fontHost, paHost, temp, failure)) {
+        std::remove(temp.c_str());
+        return -1;
+    }
+    Bytes built;
+    std::string why;
+    const bool read = ReadHost(temp, &built, &why);
+    std::remove(temp.c_str());
+    if (!read) {
+        *failure = Failure{kExitWriteFailed, why};
+        return -1;
+    }
+    return SameApartFromFilledIn(built, expected, how) ? 0 : 1;
+}
+
+// Whether the difference file turns OLD into NEW, and copies of OLD whose
+// serial strings are longer and shorter as well: customers' copies differ
+// there, and a file that takes anything from the old name table by its
+// position gives them garbage names.  0 when it does (*report says so); 1
+// when it does not (*report says where); -1 when OLD, the file or a
+// temporary file cannot be used (*failure says why).
+int CheckDifference(const std::string& oldPath, const std::string& paPath, const Bytes& expected,
+                    const std::string& newName, std::string* report, Failure* failure) {
+    std::string how;
+    int r = BuildAndCompare(oldPath, paPath, expected, &how, failure);
+    if (r < 0) return r;
+    if (r > 0) {
+        *report = "'" + paPath + "' does not turn '" + oldPath + "' into '" + newName + "':" + how;
+        return 1;
+    }
+    Bytes old;
+    std::string why;
+    if (!ReadHost(oldPath, &old, &why)) {
+        *failure = Failure{kExitUnreadable, why};
+        return -1;
+    }
+    int variants = 0;
+    for (const int units : {+19, -7}) {
+        Bytes copy;
+        if (!WithOtherSerials(old, units, &copy)) continue;
+        ++variants;
+        const char* which = units > 0 ? "longer" : "shorter";
+        std::error_code ec;
+        const std::string copyPath = (fs::temp_directory_path(ec) / ("patool-copy-" + std::to_string(::getpid()) +
+                                                                     "-" + which + ".otf"))
+                                         .string();
+        if (!WriteHost(copyPath, copy)) {
+            *failure = Failure{kExitWriteFailed, "cannot write '" + copyPath + "'"};
+            return -1;
+        }
+        Failure built;
+        r = BuildAndCompare(copyPath, paPath, expected, &how, &built);
+        std::remove(copyPath.c_str());
+        const std::string what = "'" + paPath + "' does not turn a copy of '" + oldPath + "' with " + which +
+                                 " serial strings into '" + newName + "':";
+        if (r < 0 && (built.code == kExitWriteFailed || built.code == kExitUnreadable)) {
+            *failure = built;
+            return -1;
+        }
+        if (r != 0) {
+            *report = what + (r < 0 ? " " + built.message : how);
+            return 1;
+        }
+    }
+    *report = "'" + paPath + "' turns '" + oldPath + "' into '" + newName + "' (name ID 13 strings and checksums aside)" +
+              (variants == 2   ? ", also from copies of it with longer and shorter serial strings"
+               : variants == 1 ? ", also from a copy of it with longer serial strings"
+                               : "; it has no serial strings to vary");
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Commands.
 
@@ -643,47 +887,19 @@ int Check(const std::vector<std::string>& a, std::ostream& out, std::ostream& er
     std::string why;
     if (!ReadHost(newPath, &expected, &why)) return Fail(err, Failure{kExitUnreadable, why});
     if (!IsCffFont(expected)) return Fail(err, Failure{kExitNotAFont, "'" + newPath + "' is not a CFF OpenType font"});
-
-    static int serial = 0;
-    std::error_code ec;
-    const std::string temp = (fs::temp_directory_path(ec) / ("patool-check-" + std::to_string(::getpid()) + "-" +
-                                                             std::to_string(++serial) + ".otf"))
-                                 .string();
+    std::string report;
     Failure failure;
-    if (!BuildRevision(oldPath, paPath, temp, &failure)) {
-        std::remove(temp.c_str());
-        return Fail(err, failure);
-    }
-    Bytes built;
-    const bool read = ReadHost(temp, &built, &why);
-    std::remove(temp.c_str());
-    if (!read) return Fail(err, Failure{kExitWriteFailed, why});
-
-    const std::vector<bool> maskBuilt = FilledInBytes(built), maskExpected = FilledInBytes(expected);
-    const size_t common = std::min(built.size(), expected.size());
-    size_t differing = 0, first = common;
-    for (size_t i = 0; i < common; ++i) {
-        if (built[i] != expected[i] && !maskBuilt[i] && !maskExpected[i]) {
-            if (differing++ == 0) first = i;
-        }
-    }
-    if (built.size() == expected.size() && differing == 0) {
-        out << "'" << paPath << "' turns '" << oldPath << "' into '" << newPath
-            << "' (name ID 13 strings and checksums aside)\n";
-        return kExitOk;
-    }
-    out << "'" << paPath << "' does not turn '" << oldPath << "' into '" << newPath << "':";
-    if (built.size() != expected.size()) out << " the built font has " << built.size() << " bytes, NEW " << expected.size() << ";";
-    if (differing != 0) {
-        out << " " << differing << " bytes differ, the first at " << first << " (" << Where(expected, first) << " of NEW)";
-    }
-    out << "\n";
-    return kExitNoMatch;
+    const int r = CheckDifference(oldPath, paPath, expected, newPath, &report, &failure);
+    if (r < 0) return Fail(err, failure);
+    out << report << "\n";
+    return r == 0 ? kExitOk : kExitNoMatch;
 }
 
-}  // namespace
+}  // namespace internal
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+using namespace internal;
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progressLine) {
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
             out << kUsage << kHelp;
@@ -696,16 +912,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const std::string& command = args[0];
     std::vector<std::string> rest;
-    const std::string* fontOption = nullptr;
-    std::string fontValue;
+    // The one option each of two commands takes: show --font, release --with-updater.
+    const char* option = command == "show" ? "--font" : command == "release" ? "--with-updater" : nullptr;
+    bool haveOption = false;
+    std::string optionValue;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (command == "show" && args[i] == "--font") {
-            if (i + 1 >= args.size() || fontOption) {
-                err << "patool: --font needs one font\n" << kUsage;
+        if (option && args[i] == option) {
+            if (i + 1 >= args.size() || haveOption) {
+                err << "patool: " << option << (command == "show" ? " needs one font\n" : " needs one file\n")
+                    << kUsage;
                 return kExitUsage;
             }
-            fontValue = args[++i];
-            fontOption = &fontValue;
+            optionValue = args[++i];
+            haveOption = true;
         } else if (args[i].size() > 1 && args[i][0] == '-' && args[i][1] == '-') {
             err << "patool: unknown option '" << args[i] << "'\n" << kUsage;
             return kExitUsage;
@@ -714,19 +933,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     const size_t wanted = command == "show" ? 1 : 3;
-    if (command != "make" && command != "show" && command != "apply" && command != "check") {
+    if (command != "make" && command != "show" && command != "apply" && command != "check" && command != "release") {
         err << "patool: unknown command '" << command << "'\n" << kUsage;
         return kExitUsage;
     }
     if (rest.size() != wanted) {
-        err << "patool: " << command << " takes " << wanted << (wanted == 1 ? " file" : " files") << ", not "
-            << rest.size() << "\n"
-            << kUsage;
+        const char* what = command == "release" ? " folders" : wanted == 1 ? " file" : " files";
+        err << "patool: " << command << " takes " << wanted << what << ", not " << rest.size() << "\n" << kUsage;
         return kExitUsage;
     }
     if (command == "make") return Make(rest, out, err);
-    if (command == "show") return Show(rest[0], fontOption, out, err);
+    if (command == "show") return Show(rest[0], haveOption ? &optionValue : nullptr, out, err);
     if (command == "apply") return Apply(rest, out, err);
+    if (command == "release") return Release(rest, haveOption ? optionValue : std::string(), progressLine, out, err);
     return Check(rest, out, err);
 }
 

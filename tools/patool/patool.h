@@ -4,6 +4,9 @@
 //   patool show FILE.pa [--font OLD]   print it and name every rule it breaks
 //   patool apply FONT FILE.pa OUT      build the revised font as the updater does
 //   patool check OLD FILE.pa NEW       does the file turn OLD into NEW?
+//   patool release OLD_DIR NEW_DIR OUT_DIR [--with-updater upd.exe]
+//                                      the difference files of a product line,
+//                                      as the customers' package
 //
 // `apply` and `check` run the updater's own engine (loading, serial strings,
 // building, checksums) on the host's files, so what they build is what the
@@ -28,10 +31,14 @@ enum ExitCode {
     kExitWriteFailed = 8,     // the output cannot be written
     kExitCannotPair = 9,      // make: the two fonts do not have the same tables
     kExitBuildFailed = 10,    // the engine refused to build the font
+    kExitNotInCatalogue = 11, // release: a font that the catalogue does not name
+    kExitOneSideOnly = 12,    // release: a font in only one of the two folders
+    kExitUnchanged = 13,      // release: a font whose revision did not change
 };
 
 // Runs one command line (without the program name); messages go to out and
-// err.  Returns the exit code.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// err.  Returns the exit code.  With progressLine, release keeps a line on
+// err up to date while it works (for a terminal).
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progressLine = false);
 
 }  // namespace patool

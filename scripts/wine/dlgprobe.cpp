@@ -59,16 +59,20 @@ std::string Utf8(const std::wstring& text) {
 
 // A control's text.  GetWindowText does not ask a window of another process
 // (it gives only what the system keeps, which an edit control does not
-// update), so the probe sends WM_GETTEXT itself, giving up after a while if
-// the program is busy.
+// update), so the probe sends WM_GETTEXT itself.  When the program is too
+// busy to answer, what the system keeps is better than nothing.
 std::wstring TextOf(HWND control) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
-                             2000, &copied)) {
-        return L"";
+    std::wstring text;
+    if (SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+        text.assign(static_cast<size_t>(length) + 1, L'\0');
+    }
+    if (text.empty() || !SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                                             SMTO_ABORTIFHUNG, 5000, &copied)) {
+        wchar_t kept[1024] = L"";
+        GetWindowTextW(control, kept, 1024);
+        return kept;
     }
     text.resize(copied < length ? static_cast<size_t>(copied) : static_cast<size_t>(length));
     return text;

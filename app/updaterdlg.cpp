@@ -71,6 +71,9 @@ CString OutcomeMessage(int result, const char* fontPath) {
         break;
     case kReviseReadBackFailed: FormatMessageId(message, IDS_READ_BACK_FAILED, fontPath); break;
     case kReviseChecksum: FormatMessageId(message, IDS_CHECKSUM_FAILED, fontPath); break;
+    // Not the messages of a failed check, which tell of a font put back as
+    // it was: this one names the installed file whose update failed.
+    case kReviseRestoreFailed: FormatMessageId(message, IDS_UPDATE_FAILED, fontPath); break;
     default: FormatMessageId(message, IDS_END_STOPPED); break;
     }
     return message;
@@ -218,6 +221,11 @@ void COpenTypeUpdaterDlg::OnRunClicked() {
         progress.Create(this);
         progress.ShowWindow(SW_SHOW);
         progress.UpdateWindow();
+
+        // A run cut short before (the program killed, the power lost) may
+        // have left a complete copy beside a font; the next replacement
+        // would pass it by, but it would stay in the font folder for good.
+        for (INT_PTR i = 0; i < count; ++i) RemoveReplaceLeftovers(control->GetFoundFont(i)->path);
 
         for (INT_PTR i = 0; i < count; ++i) {
             const FoundFontRecord* record = control->GetFoundFont(i);

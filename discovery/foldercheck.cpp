@@ -1,7 +1,9 @@
 #include "discovery/foldercheck.h"
 
+#include <cctype>
 #include <cstring>
 #include <new>
+#include <tuple>
 
 #include "discovery/catalogue.h"
 #include "engine/manager.h"
@@ -44,7 +46,59 @@ bool IsDots(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+// Where Windows keeps the fonts a user installed for themselves, inside
+// their profile folder.
+const char kUserFontFolder[] = "AppData\\Local\\Microsoft\\Windows\\Fonts\\";
+const char kFontsSuffix[] = "\\fonts\\";
+
+// Whether the text's last character is a backslash of its own, not the
+// second byte of a double-byte character.
+bool EndsWithSeparator(const char* text) {
+    bool separator = false;
+    for (size_t i = 0; text[i];) {
+        const bool lead = IsDBCSLeadByte(static_cast<BYTE>(text[i])) && text[i + 1];
+        separator = !lead && text[i] == '\\';
+        i += lead ? 2 : 1;
+    }
+    return separator;
+}
+
+// Whether a folder path ends in a folder named Fonts, in any letter case.
+// A double-byte character ending in 0x5C before the name passes too; the
+// answer only decides whose identity may be taken later.
+bool IsFontsFolder(const char* folder) {
+    const size_t length = std::strlen(folder), n = sizeof kFontsSuffix - 1;
+    if (length < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(folder[length - n + i])) != kFontsSuffix[i]) return false;
+    }
+    return true;
+}
+
+// The identity of the file or folder at path; false when it cannot be had.
+// Only its attributes are asked for, with every kind of sharing, so that
+// no one who has the file open, or opens it meanwhile, is disturbed.
+bool GetFileId(const char* path, CFolderCheckCtrl::FileId* id, DWORD* attributes = nullptr) {
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    const bool ok = GetFileInformationByHandle(file, &info) != FALSE;
+    CloseHandle(file);
+    if (!ok) return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->indexHigh = info.nFileIndexHigh;
+    id->indexLow = info.nFileIndexLow;
+    if (attributes) *attributes = info.dwFileAttributes;
+    return true;
+}
+
 }  // namespace
+
+bool CFolderCheckCtrl::FileId::operator<(const FileId& other) const {
+    return std::tie(volume, indexHigh, indexLow) < std::tie(other.volume, other.indexHigh, other.indexLow);
+}
 
 CFolderCheckCtrl* GetFolderCheckCtrl() {
     if (!g_pFolderCheckCtrl) {
@@ -69,6 +123,7 @@ CFolderCheckCtrl::~CFolderCheckCtrl() {
     m_diffFiles.RemoveAll();
     m_downloadFiles.RemoveAll();
     m_drives.clear();
+    m_foundIds.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -144,7 +199,9 @@ DiffFileRecord* CFolderCheckCtrl::FindDiffFile(const char* fontPath, int /*revis
 // The search
 
 void CFolderCheckCtrl::SearchFonts(SearchStatusCallbackFn callback, void* context) {
-    if (CollectFixedDrives(callback, context) == 1) SearchDrives(callback, context);
+    if (CollectFixedDrives(callback, context) == 1 && SearchDrives(callback, context) == 1) {
+        SearchUserFontFolders(callback, context);
+    }
 }
 
 int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* context) {
@@ -166,6 +223,8 @@ int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* 
 }
 
 int CFolderCheckCtrl::SearchDrives(SearchStatusCallbackFn callback, void* context) {
+    m_linkedFolders.clear();
+    m_rootAndFontFolders.clear();
     for (const auto& drive : m_drives) {
         char root[MAX_PATH];
         std::memset(root, 0, sizeof root);
@@ -178,7 +237,24 @@ int CFolderCheckCtrl::SearchDrives(SearchStatusCallbackFn callback, void* contex
 int CFolderCheckCtrl::SearchFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int depth) {
     const int level = depth + 1;
     if (level > kMaxLevel) return 1;
+    if (depth == 0 || IsFontsFolder(folder)) m_rootAndFontFolders.emplace_back(folder);
+    return ListFolder(folder, callback, context, level, true);
+}
 
+// Counts a folder met and reports every 30th; false when the callback asks
+// to stop.
+bool CFolderCheckCtrl::CountFolder(const char* folder, SearchStatusCallbackFn callback, void* context) {
+    ++g_folderCount;
+    if (g_folderCount % kReportEvery != 0 || !callback) return true;
+    CString text;
+    text.Format("%sを検索しています。", folder);
+    return callback(text, context) == 0;
+}
+
+// Lists one folder: tests its files and, when descend is set, walks its
+// subfolders at the next level.
+int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level,
+                                 bool descend) {
     CString pattern;
     pattern.Format("%s*", folder);
     WIN32_FIND_DATAA found;
@@ -190,17 +266,15 @@ int CFolderCheckCtrl::SearchFolder(const char* folder, SearchStatusCallbackFn ca
         found.cFileName[MAX_PATH - 1] = '\0';
         const char* name = found.cFileName;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDots(name)) continue;
+            if (!descend || IsDots(name)) continue;
             CString sub;
             sub.Format("%s%s\\", folder, name);
-            ++g_folderCount;
-            if (g_folderCount % kReportEvery == 0 && callback) {
-                CString text;
-                text.Format("%sを検索しています。", static_cast<const char*>(sub));
-                if (callback(text, context) != 0) {
-                    result = 0;
-                    break;
-                }
+            if (!CountFolder(sub, callback, context)) {
+                result = 0;
+                break;
+            }
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !FirstListingThroughLink(sub, level + 1)) {
+                continue;
             }
             if (SearchFolder(sub, callback, context, level) == 0) {
                 result = 0;
@@ -217,6 +291,91 @@ int CFolderCheckCtrl::SearchFolder(const char* folder, SearchStatusCallbackFn ca
     return result;
 }
 
+// Whether a folder reached through a link (a junction, a folder link, a
+// volume mounted in a folder) is to be listed at this level.  The depth
+// limit alone would bound a loop, but not a planted fan of links to links,
+// which multiplies the walk with every level: a folder is listed through
+// links once, or again only where it is reached nearer the root and more
+// of it lies within the limit.  A link whose folder cannot be identified
+// is followed, bounded by the depth limit as before.
+bool CFolderCheckCtrl::FirstListingThroughLink(const char* folder, int level) {
+    if (level > kMaxLevel) return true;  // met, not listed: nothing to ask
+    FileId id;
+    if (!GetFileId(folder, &id)) return true;
+    const auto it = m_linkedFolders.find(id);
+    if (it != m_linkedFolders.end() && it->second <= level) return false;
+    m_linkedFolders[id] = level;
+    return true;
+}
+
+// Whether the walk listed the folder: through a link, or as a drive root or
+// a folder named Fonts (a drive substituted for a folder, or a profiles
+// folder at a root, reach a user's font folder within the depth limit).
+bool CFolderCheckCtrl::ListedByTheWalk(const FileId& id) {
+    if (m_linkedFolders.count(id)) return true;
+    for (const std::string& folder : m_rootAndFontFolders) {
+        FileId listed;
+        if (GetFileId(folder.c_str(), &listed)) m_linkedFolders.emplace(listed, kMaxLevel);
+    }
+    m_rootAndFontFolders.clear();  // each identity is asked for once
+    return m_linkedFolders.count(id) != 0;
+}
+
+int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, void* context) {
+    char profiles[MAX_PATH];
+    std::memset(profiles, 0, sizeof profiles);
+    DWORD size = MAX_PATH;
+    if (!GetProfilesDirectoryA(profiles, &size)) return 1;
+    profiles[MAX_PATH - 1] = '\0';
+    // Only on a fixed drive, which the walk covers: never a folder of a
+    // network or removable drive.
+    bool fixed = false;
+    for (const auto& drive : m_drives) {
+        fixed = fixed || (std::toupper(static_cast<unsigned char>(profiles[0])) == drive.first[0] &&
+                          profiles[1] == ':' && profiles[2] == '\\');
+    }
+    if (!fixed) return 1;
+    const DWORD attributes = GetFileAttributesA(profiles);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+
+    CString profileRoot;
+    profileRoot.Format(EndsWithSeparator(profiles) ? "%s" : "%s\\", profiles);
+    CString pattern;
+    pattern.Format("%s*", static_cast<const char*>(profileRoot));
+    // The profiles are listed first and looked into after, with one listing
+    // open at a time.
+    std::vector<std::string> folders;
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA(pattern, &found);
+    if (listing == INVALID_HANDLE_VALUE) return 1;
+    do {
+        found.cFileName[MAX_PATH - 1] = '\0';
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDots(found.cFileName)) continue;
+        CString folder;
+        folder.Format("%s%s\\%s", static_cast<const char*>(profileRoot), found.cFileName, kUserFontFolder);
+        folders.emplace_back(static_cast<const char*>(folder));
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
+
+    for (const std::string& folder : folders) {
+        FileId id;
+        DWORD kind = 0;
+        if (GetFileId(folder.c_str(), &id, &kind)) {
+            if (!(kind & FILE_ATTRIBUTE_DIRECTORY) || ListedByTheWalk(id)) continue;
+            // Two profiles (one a link to the other) lead here only once.
+            m_linkedFolders.emplace(id, kMaxLevel);
+        } else {
+            const DWORD error = GetLastError();
+            // Most profiles have no font folder of their own.  One that is
+            // there but cannot be identified is listed all the same.
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+        }
+        if (!CountFolder(folder.c_str(), callback, context)) return 0;
+        if (ListFolder(folder.c_str(), callback, context, kMaxLevel, false) == 0) return 0;
+    }
+    return 1;
+}
+
 void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
     CString base;
     SplitPath(name, nullptr, nullptr, &base, nullptr);
@@ -229,6 +388,14 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
         // A path that does not fit its record is not recorded: a cut path
         // would name another file, and its font could not be revised.
         if (static_cast<size_t>(path.GetLength()) >= sizeof(FoundFontRecord::path)) return;
+        // One font reached by several paths (a link, a drive substituted for
+        // a folder, a volume mounted in a folder) is listed once, where the
+        // walk first met it: revised a second time, it would no longer be
+        // the revision its difference file names, and the run would stop
+        // there.  A font whose identity cannot be had is taken as before.
+        FileId id;
+        const bool identified = GetFileId(path, &id);
+        if (identified && m_foundIds.count(id)) return;
         for (INT_PTR i = 0; i < m_diffFiles.GetSize(); ++i) {
             const DiffFileRecord* entry = m_diffFiles.GetAt(i);
             if (static_cast<size_t>(path.GetLength()) <= std::strlen(entry->fontFileName)) continue;
@@ -245,6 +412,7 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
                 record->skip = 0;
                 record->revision = revision;
                 m_foundFonts.Add(record);
+                if (identified) m_foundIds.insert(id);
             }
             break;
         }

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "engine/types.h"
 #include "platform/framework/coblist.h"
@@ -25,7 +28,8 @@ public:
     // null.  revision is accepted for the callers' sake and not used.
     DiffFileRecord* FindDiffFile(const char* fontPath, int revision);
 
-    // The whole search: the drive survey, then the walk of the fixed drives.
+    // The whole search: the drive survey, the walk of the fixed drives, then
+    // the users' own font folders.
     void SearchFonts(SearchStatusCallbackFn callback, void* context);
     // 1 when the drive list was walked to its end; 0 with no list or on a stop.
     int CollectFixedDrives(SearchStatusCallbackFn callback, void* context);
@@ -34,6 +38,9 @@ public:
     // folder ends with a backslash; depth is 0 for a drive root.  1 to go on,
     // 0 when the callback asked to stop.
     int SearchFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int depth);
+    // Lists the font folder of every user profile that the walk of the
+    // drives has not listed, that folder alone.  1 to go on, 0 on a stop.
+    int SearchUserFontFolders(SearchStatusCallbackFn callback, void* context);
 
     // Range-tested access: an index outside 0 .. count-1 gives null.
     INT_PTR GetFoundFontCount() const { return m_foundFonts.GetSize(); }
@@ -47,9 +54,31 @@ public:
     CTypedPtrArray<CObArray, DiffFileRecord*> m_diffFiles;    // owned, in listing order
     CTypedPtrArray<CObArray, char*> m_downloadFiles;          // owned heap strings
 
+    // What a file is, whatever path reached it: the volume's serial number
+    // and the file's index on it.
+    struct FileId {
+        DWORD volume;
+        DWORD indexHigh;
+        DWORD indexLow;
+        bool operator<(const FileId& other) const;
+    };
+
 private:
+    int ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level, bool descend);
+    bool CountFolder(const char* folder, SearchStatusCallbackFn callback, void* context);
+    bool FirstListingThroughLink(const char* folder, int level);
+    bool ListedByTheWalk(const FileId& id);
     void TestFontFile(const char* folder, const char* name);
     void TestDownloadCopy(const char* folder, const char* name);
+
+    std::set<FileId> m_foundIds;  // of the fonts in m_foundFonts that had one
+    // The walk's memory, from the start of SearchDrives: folders listed
+    // through a link (and the users' font folders), with the shallowest
+    // level each was listed at; and the listed folders that may be a user's
+    // font folder reached without a link (drive roots, folders named Fonts),
+    // whose identities are taken only if a user's font folder needs them.
+    std::map<FileId, int> m_linkedFolders;
+    std::vector<std::string> m_rootAndFontFolders;
 };
 
 // The controller, created (and the host folder scanned) on the first call.

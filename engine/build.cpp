@@ -152,6 +152,9 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         delete m_pSabunData;
         m_pSabunData = new (std::nothrow) CMakeSabunData;
         if (!m_pSabunData || !m_pSabunData->ReadFile(paPath)) return kReviseDiffUnreadable;
+        // The host folder may hold another file now than when it was
+        // scanned: what is built from must be the file the font was paired with.
+        if (m_pExpectedDiff && !m_pSabunData->HeaderIs(*m_pExpectedDiff)) return kReviseLoadFailed;
 
         if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
         if (!DifferenceFits()) return kReviseLoadFailed;

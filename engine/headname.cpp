@@ -39,10 +39,14 @@ void CNameRecordObject::Parse(const BYTE* table, uint32_t recordOffset, uint32_t
     m_nameID = GetU16(r + 6);
     m_stringLength = GetU16(r + 8);
     m_storageOffset = GetU16(r + 10);
-    const BYTE* s = table + storageStart + m_storageOffset;
-    m_string.assign(s, s + m_stringLength);
-    m_string.push_back(0);
+    m_stringStart = storageStart + m_storageOffset;
+    const uint32_t kept = std::min<uint32_t>(m_stringLength, kNameStringKept);
+    std::memset(m_string, 0, sizeof m_string);
+    std::memcpy(m_string, table + m_stringStart, kept);
 }
+
+static_assert(kNameStringKept >= static_cast<uint32_t>(kSerialBufferSize),
+              "the serial strings are copied out of the kept bytes");
 
 namespace {
 
@@ -84,6 +88,8 @@ void CNameTableObject::DeleteRecords() {
 
 BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
     DeleteRecords();
+    m_pSource = nullptr;
+    m_addressable = false;
     if (tableLength < 6) return FALSE;
     m_nameFormat = GetU16(table + 0);
     m_count = GetU16(table + 2);
@@ -96,24 +102,51 @@ BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
             DeleteRecords();
             return FALSE;
         }
-        CNameRecordObject* record = new CNameRecordObject;
+        CNameRecordObject* record = new (std::nothrow) CNameRecordObject;
+        if (!record) {
+            DeleteRecords();
+            return FALSE;
+        }
         record->Parse(table, 6 + 12 * i, m_stringOffset);
-        m_records.Add(record);
+        try {
+            m_records.Add(record);
+        } catch (const std::bad_alloc&) {
+            delete record;
+            DeleteRecords();
+            return FALSE;
+        }
     }
+    m_pSource = table;
     return TRUE;
 }
 
-void CNameTableObject::ComputeSize() {
+bool CNameTableObject::ComputeSize() {
     m_headerSize = 6 + 12 * static_cast<int32_t>(m_count);
-    m_stringBytes = 0;
-    for (INT_PTR i = 0; i < m_records.GetSize(); ++i) {
+    // Each string is written at the running storage position, which its
+    // record stores in 16 bits: once a string would start past 0xFFFF the
+    // table cannot be written back.  Counting stops there, so the sum stays
+    // below two 16-bit lengths whatever the records claim.
+    uint64_t position = 0;
+    bool fits = true;
+    for (INT_PTR i = 0; i < m_records.GetSize() && fits; ++i) {
         const CNameRecordObject* r = m_records.GetAt(i);
-        if (SharedIndex(r) < 0) m_stringBytes += r->m_stringLength;
+        if (SharedIndex(r) >= 0) continue;
+        fits = position <= 0xFFFF;
+        position += r->m_stringLength;
     }
+    m_addressable = fits;
+    if (!m_addressable) {
+        m_stringBytes = 0;
+        m_totalSize = 0;
+        return false;
+    }
+    m_stringBytes = static_cast<int32_t>(position);
     m_totalSize = m_headerSize + m_stringBytes;
+    return true;
 }
 
 void CNameTableObject::Write(BYTE* out) const {
+    if (!m_addressable || !m_pSource) return;
     PutU16(out + 0, m_nameFormat);
     PutU16(out + 2, m_count);
     PutU16(out + 4, m_stringOffset);
@@ -141,7 +174,7 @@ void CNameTableObject::Write(BYTE* out) const {
         const int sibling = SiblingIndex(r);
         if (sibling >= 0) remembered[sibling] = position;
         PutU16(rec + 10, position);
-        std::memcpy(storage + written, r->m_string.data(), r->m_stringLength);
+        std::memcpy(storage + written, m_pSource + r->m_stringStart, r->m_stringLength);
         written += r->m_stringLength;
         position = static_cast<uint16_t>(position + r->m_stringLength);
     }
@@ -157,7 +190,10 @@ uint32_t CTagNameObject::ReadTable(const BYTE* /*image*/) {
 
     // The table is parsed from the bytes the record names, nothing beyond.
     if (!m_nameTable.Parse(m_pData, m_length)) return 0;
-    m_nameTable.ComputeSize();
+    if (!m_nameTable.ComputeSize()) {
+        m_nameTable.DeleteRecords();
+        return 0;
+    }
 
     m_length = static_cast<uint32_t>(m_nameTable.m_totalSize);
     m_paddedLength = RoundUp4(m_nameTable.m_totalSize);
@@ -177,7 +213,7 @@ int CTagNameObject::GetFifthRecordString(char* out) const {
     if (!r) return 0;
     // Through a 255-byte buffer that keeps its terminator.
     const size_t n = std::min<size_t>(r->m_stringLength, kSerialBufferSize - 1);
-    std::memcpy(out, r->m_string.data(), n);
+    std::memcpy(out, r->m_string, n);
     return out[0] != '\0' ? 1 : 0;
 }
 
@@ -186,10 +222,10 @@ int CTagNameObject::GetSerialStrings(char* macOut, char* winOut) const {
     for (INT_PTR i = 0; i < m_nameTable.m_records.GetSize(); ++i) {
         const CNameRecordObject* r = m_nameTable.Record(i);
         if (!mac && Is(r, NameKey{1, 0, 0, 13})) {
-            std::memcpy(macOut, r->m_string.data(), std::min<size_t>(r->m_stringLength, kSerialBufferSize));
+            std::memcpy(macOut, r->m_string, std::min<size_t>(r->m_stringLength, kSerialBufferSize));
             mac = true;
         } else if (!win && Is(r, NameKey{3, 1, 0x409, 13})) {
-            std::memcpy(winOut, r->m_string.data(), std::min<size_t>(r->m_stringLength, kSerialBufferSize));
+            std::memcpy(winOut, r->m_string, std::min<size_t>(r->m_stringLength, kSerialBufferSize));
             win = true;
         }
     }

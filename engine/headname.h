@@ -3,14 +3,21 @@
 //
 // Name strings are never decoded: a record holds the raw bytes of its string
 // (8-bit text on the Macintosh platform, UTF-16BE on Windows).
+//
+// A name table comes from outside.  Its 16-bit counts and lengths can claim
+// far more than the table holds once strings are shared or re-packed, so the
+// model keeps only the first bytes of each string that anything reads (the
+// font name and the serial strings), re-serialises from the table's own
+// bytes, and refuses a table whose re-serialised form its 16-bit offsets
+// could not address.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "engine/otmodel.h"
 
 static const uint32_t kHeadTableSize = 54;
+static const uint32_t kNameStringKept = 260;
 
 class CHeadInfoObject : public COpenTypeObject {
 public:
@@ -55,9 +62,12 @@ public:
     uint16_t m_nameID = 0;
     uint16_t m_stringLength = 0;
     uint16_t m_storageOffset = 0;
-    // The string's bytes, held whole (a name string may be far longer than a
-    // fixed buffer), followed by one zero byte.
-    std::vector<BYTE> m_string;
+    // The first kNameStringKept bytes of the string, zero-filled beyond its
+    // length and always followed by a zero byte: the font name and the serial
+    // strings are read through 255-byte buffers, so nothing reads further.
+    BYTE m_string[kNameStringKept + 1];
+    // Where the whole string starts in the table it was parsed from.
+    uint32_t m_stringStart = 0;
 };
 
 class CNameTableObject : public CTagObject {
@@ -65,11 +75,16 @@ public:
     ~CNameTableObject() override;
 
     // Reads the table of tableLength bytes.  A table whose records or strings
-    // reach past its end is malformed: Parse then keeps no record and
-    // returns FALSE.
+    // reach past its end is malformed, and one that cannot be held for want
+    // of memory is refused: Parse then keeps no record and returns FALSE.
     BOOL Parse(const BYTE* table, uint32_t tableLength);
-    void ComputeSize();
-    // Writes the re-serialised table: m_totalSize bytes at out.
+    // Sizes the re-serialised table.  False (and m_totalSize 0) when a
+    // string of it would start beyond what a 16-bit offset reaches: such a
+    // table cannot be written back, and no font of ours has one.
+    bool ComputeSize();
+    // Writes the re-serialised table, m_totalSize bytes at out, taking the
+    // strings from the table Parse read, which must still be there.  Writes
+    // nothing when ComputeSize refused the table.
     void Write(BYTE* out) const;
     void DeleteRecords();
 
@@ -79,6 +94,8 @@ public:
     uint16_t m_count = 0;
     uint16_t m_stringOffset = 0;
     CTypedPtrArray<CObArray, CNameRecordObject*> m_records;  // owned, in table order
+    const BYTE* m_pSource = nullptr;  // the table last parsed; not owned
+    bool m_addressable = false;       // ComputeSize accepted the table
     int32_t m_totalSize = 0;
     int32_t m_headerSize = 0;   // 6 + 12 * count
     int32_t m_stringBytes = 0;  // string storage of the re-serialised table

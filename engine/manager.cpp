@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "platform/framework/cfile.h"
 #include "platform/framework/path.h"
@@ -49,38 +50,83 @@ bool COpenTypeManager::ReadImage(const char* path, bool spareByte) {
     return file.Read(m_pFile, static_cast<UINT>(length)) == length;
 }
 
+namespace {
+
+// Name tables read while one font is identified hold at most this many
+// records in all: twice what the file could hold once, so a real font's one
+// table always fits, while directory entries that all point into one large
+// table cannot make the work grow with their number.
+uint64_t NameRecordBudget(uint32_t fileLength) { return static_cast<uint64_t>(fileLength) / 6 + 64; }
+
+}  // namespace
+
+COpenTypeManager::IdentityMatch COpenTypeManager::MatchIdentity(const DiffFileRecord& entry, bool headFirst,
+                                                                int* revisionOut) const {
+    IdentityMatch match;
+    const uint32_t length = static_cast<uint32_t>(m_fileLength);
+    if (!m_pFile || !DirectoryFits(length, m_header.m_numTables)) return match;
+
+    for (uint32_t i = 0; i < m_header.m_numTables && !match.headMatches; ++i) {
+        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        if (std::memcmp(record, "head", 4) != 0) continue;
+        CTagHeadObject head;
+        head.ReadRecord(record, m_pFile, length);
+        // A head table that is not wholly inside the file is not examined.
+        if (!head.ReadTable(m_pFile)) continue;
+        match.sawHead = true;
+        if (revisionOut) *revisionOut = static_cast<int>(head.m_headInfo.m_fontRevision);
+        match.headMatches = static_cast<int>(head.m_headInfo.m_fontRevision) == entry.fromRevision;
+    }
+    if (headFirst && !match.headMatches) return match;
+
+    // Several directory entries may name one table: each distinct table is
+    // read once.
+    std::set<uint64_t> tried;
+    uint64_t budget = NameRecordBudget(length);
+    for (uint32_t i = 0; i < m_header.m_numTables && !match.nameMatches; ++i) {
+        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        if (std::memcmp(record, "name", 4) != 0) continue;
+        match.sawName = true;
+        const uint32_t offset = GetU32(record + 8);
+        const uint32_t tableLength = GetU32(record + 12);
+        if (!tried.insert(static_cast<uint64_t>(offset) << 32 | tableLength).second) continue;
+        if (InImage(length, offset, tableLength) && tableLength >= 6) {
+            const uint32_t count = GetU16(m_pFile + offset + 2);
+            if (count > budget) break;
+            budget -= count;
+        }
+        CTagNameObject name;
+        name.ReadRecord(record, m_pFile, length);
+        name.ReadTable(m_pFile);
+        char fifth[kSerialBufferSize];
+        match.nameMatches = name.GetFifthRecordString(fifth) && std::strcmp(fifth, entry.fontName) == 0;
+    }
+    return match;
+}
+
 int COpenTypeManager::IsTargetFont(const char* path, const DiffFileRecord* entry, int* revisionOut) {
     Reset();
     int result = 0;
-    if (ReadImage(path, false) && m_header.Parse(m_pFile, static_cast<uint32_t>(m_fileLength)) &&
-        DirectoryFits(static_cast<uint32_t>(m_fileLength), m_header.m_numTables)) {
-        const uint32_t length = static_cast<uint32_t>(m_fileLength);
-
-        bool headMatches = false;
-        for (uint32_t i = 0; i < m_header.m_numTables && !headMatches; ++i) {
-            const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-            if (std::memcmp(record, "head", 4) != 0) continue;
-            CTagHeadObject head;
-            head.ReadRecord(record, m_pFile, length);
-            // A head table that is not wholly inside the file is not examined.
-            if (!head.ReadTable(m_pFile)) continue;
-            *revisionOut = static_cast<int>(head.m_headInfo.m_fontRevision);
-            headMatches = static_cast<int>(head.m_headInfo.m_fontRevision) == entry->fromRevision;
+    // Whatever a file claims, running out of memory over it only means it
+    // is not one of ours.
+    try {
+        if (ReadImage(path, false) && m_header.Parse(m_pFile, static_cast<uint32_t>(m_fileLength))) {
+            const IdentityMatch match = MatchIdentity(*entry, true, revisionOut);
+            result = match.headMatches && match.nameMatches ? 1 : 0;
         }
-
-        for (uint32_t i = 0; i < m_header.m_numTables && headMatches && result == 0; ++i) {
-            const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-            if (std::memcmp(record, "name", 4) != 0) continue;
-            CTagNameObject name;
-            name.ReadRecord(record, m_pFile, length);
-            name.ReadTable(m_pFile);
-            char fifth[kSerialBufferSize];
-            if (name.GetFifthRecordString(fifth) && std::strcmp(fifth, entry->fontName) == 0) result = 1;
-        }
+    } catch (const std::bad_alloc&) {
+        result = 0;
     }
     delete[] m_pFile;
     m_pFile = nullptr;
     return result;
+}
+
+bool COpenTypeManager::LoadedFontIs(const DiffFileRecord& entry) const {
+    const IdentityMatch match = MatchIdentity(entry, false, nullptr);
+    // A font without a head or a name table goes on to the build, which
+    // refuses it with its own result.
+    return (!match.sawHead || match.headMatches) && (!match.sawName || match.nameMatches);
 }
 
 int OverallPercent(int fontCount, int fontIndex, int step, bool floatForm) {

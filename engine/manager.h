@@ -30,6 +30,10 @@ public:
     // difference file revises; revisionOut receives every head revision seen.
     int IsTargetFont(const char* path, const DiffFileRecord* entry, int* revisionOut);
 
+    // True when the loaded image is the font and revision that entry names:
+    // each of its head and name tables that is there must say so.
+    bool LoadedFontIs(const DiffFileRecord& entry) const;
+
     // Reads the installed font for revision: 0, 1 or 8.
     int LoadFont(const char* path, ProgressCallbackFn callback, void* context, int fontCount, int fontIndex);
 
@@ -63,8 +67,22 @@ public:
     CTypedPtrArray<CSortArray, CTagObject*> m_sortedTags;  // the same objects by offset; not owned
     CMakeSabunData* m_pSabunData = nullptr;                // owned
     uint32_t m_outputSum = 0;  // word sum of the revised image as written
+    // While ReviseFont builds: the scanned record the difference file must
+    // still match; null for a build asked for directly.
+    const DiffFileRecord* m_pExpectedDiff = nullptr;
 
 private:
+    struct IdentityMatch {
+        bool sawHead = false;      // a head table inside the image was read
+        bool headMatches = false;  // one of them has the entry's revision
+        bool sawName = false;      // the directory has a name record
+        bool nameMatches = false;  // one name table's fifth string is the entry's font name
+    };
+    // Compares m_pFile's head and name tables with entry.  With headFirst
+    // the name tables are not read unless a head table matched.
+    // revisionOut, when given, receives every head revision read.
+    IdentityMatch MatchIdentity(const DiffFileRecord& entry, bool headFirst, int* revisionOut) const;
+
     // Reads the file whole into m_pFile (with one spare byte when spareByte)
     // and sets m_fileLength; false when it cannot be opened, is empty, is too
     // large to be a font, or cannot be read.
@@ -91,5 +109,9 @@ private:
 // report is made and the answer is 0.
 int ReportProgress(ProgressCallbackFn callback, void* context, int fontCount, int fontIndex, int step,
                    bool floatForm, const char* fontPath, const char* line2Format);
+
+// Removes what a revision of fontPath that was cut short may have left beside
+// it: files of exactly the pattern the replacement uses, nothing else.
+void RemoveReplaceLeftovers(const char* fontPath);
 
 int OverallPercent(int fontCount, int fontIndex, int step, bool floatForm);

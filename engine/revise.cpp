@@ -8,6 +8,7 @@
 // which the manager still holds, go back the same way.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "discovery/foldercheck.h"
 #include "engine/manager.h"
@@ -16,8 +17,8 @@
 
 namespace {
 
-// Names with a random part: how many to try before giving up when each one
-// turns out to be taken already.
+// Names of new files: how many to try before giving up when each one turns
+// out to be taken already.
 const int kNameTries = 16;
 // The wait after the copy, before the font is read back.
 const DWORD kSettleMilliseconds = 300;
@@ -80,15 +81,36 @@ void DeleteOwnFile(const char* path) {
 // How a new file beside the installed font came out.
 enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 
-// Makes a complete new file at besidePath (which must not exist) and moves it
-// over target in one step.  fill creates the file and leaves nothing behind
-// when it fails.  False when the target could not be replaced; it is then as
-// it was, and no file is left beside it.
+// The new file beside the installed font has a short name of its own
+// pattern, "~upd" and one hexadecimal digit for the attempt, ".new": no
+// longer than any font file name the search lists, so that it fits wherever
+// the font's own path fits the ANSI functions' 260 characters, and never a
+// name the search takes for a font.  Only files of exactly this pattern are
+// ever removed as leftovers.
+const char kBesidePrefix[] = "~upd";
+const char kBesideSuffix[] = ".new";
+const char kHexDigits[] = "0123456789abcdef";
+
+// The path of attempt's new file in the installed font's folder; "" when the
+// font's path has no folder.
+CString BesidePath(const char* target, int attempt) {
+    const char* slash = std::strrchr(target, '\\');
+    if (!slash) return CString();
+    CString beside;
+    beside.Format("%.*s%s%c%s", static_cast<int>(slash - target) + 1, target, kBesidePrefix, kHexDigits[attempt & 15],
+                  kBesideSuffix);
+    return beside;
+}
+
+// Makes a complete new file beside target (at a name that must not exist
+// yet) and moves it over target in one step.  fill creates the file and
+// leaves nothing behind when it fails.  False when the target could not be
+// replaced; it is then as it was, and no file is left beside it.
 template <class Fill>
 bool ReplaceWhole(const char* target, Fill fill) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
-        CString beside;
-        beside.Format("%s.%lld%d.new", target, Now(), std::rand() % 255);
+        const CString beside = BesidePath(target, attempt);
+        if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return false;
         const FillResult filled = fill(static_cast<const char*>(beside));
         if (filled == kFillNameTaken) continue;
         if (filled == kFillFailed) return false;
@@ -101,9 +123,26 @@ bool ReplaceWhole(const char* target, Fill fill) {
 
 }  // namespace
 
+void RemoveReplaceLeftovers(const char* fontPath) {
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        const CString beside = BesidePath(fontPath, attempt);
+        if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return;
+        // A folder is never a leftover of ours, whatever its name.
+        const DWORD attributes = GetFileAttributesA(beside);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        DeleteOwnFile(beside);
+    }
+}
+
 int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context,
                                  int fontCount, int fontIndex) {
-    if (LoadFont(fontPath, callback, context, fontCount, fontIndex) != kReviseOk) return kReviseLoadFailed;
+    int loaded = kReviseLoadFailed;
+    try {
+        loaded = LoadFont(fontPath, callback, context, fontCount, fontIndex);
+    } catch (const std::bad_alloc&) {
+        loaded = kReviseLoadFailed;
+    }
+    if (loaded != kReviseOk) return kReviseLoadFailed;
 
     std::memset(m_macSerial, 0, sizeof m_macSerial);
     std::memset(m_winSerial, 0, sizeof m_winSerial);
@@ -119,10 +158,24 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;
     if (!diff) return kReviseLoadFailed;
 
+    // The search looked at this path some time ago; what is there now, and
+    // what the host folder holds now, may be other files.  The pair is
+    // checked again on the very bytes the revision is built from: the font
+    // here, the difference file's header in CreateRevisedFile.
+    bool same = false;
+    try {
+        same = LoadedFontIs(*diff);
+    } catch (const std::bad_alloc&) {
+        same = false;
+    }
+    if (!same) return kReviseLoadFailed;
+
     CString tempPath;
     if (!ReserveTempFile(&tempPath)) return kReviseTempFailed;
 
+    m_pExpectedDiff = diff;
     int result = CreateRevisedFile(fontPath, diff->diffPath, tempPath, callback, context, fontCount, fontIndex);
+    m_pExpectedDiff = nullptr;
     if (result == kReviseOk) {
         const bool replaced = ReplaceWhole(fontPath, [&](const char* beside) {
             if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
@@ -145,7 +198,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                 // Put the font back exactly as it was loaded.
                 const BYTE* original = m_pFile;
                 const UINT originalLength = static_cast<UINT>(m_fileLength);
-                ReplaceWhole(fontPath, [&](const char* beside) {
+                const bool restored = ReplaceWhole(fontPath, [&](const char* beside) {
                     CFile file;
                     if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
                         return NameTaken() ? kFillNameTaken : kFillFailed;
@@ -155,6 +208,9 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                     if (!ok) DeleteOwnFile(beside);
                     return ok ? kFilled : kFillFailed;
                 });
+                // The font is then neither the verified revision nor the
+                // original: the user must be told so, not that it was put back.
+                if (!restored) result = kReviseRestoreFailed;
             }
         }
     }

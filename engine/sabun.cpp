@@ -154,6 +154,15 @@ int CMakeSabunData::ReadFile(const char* path) {
     return 1;
 }
 
+bool CMakeSabunData::HeaderIs(const DiffFileRecord& entry) const {
+    if (std::memcmp(m_sabunHeader.magic, kSabunMagic, 4) != 0) return false;
+    if (static_cast<int>(m_sabunHeader.fromRevision) != entry.fromRevision) return false;
+    // The name as the folder scan took it: the 32 bytes, cut at a zero.
+    char name[sizeof m_sabunHeader.fontName + 1] = {};
+    std::memcpy(name, m_sabunHeader.fontName, sizeof m_sabunHeader.fontName);
+    return std::strcmp(name, entry.fontName) == 0;
+}
+
 CSabunTagObject* CMakeSabunData::FindByIndex(int newIndex) const {
     for (INT_PTR i = 0; i < m_sabunTags.GetSize(); ++i) {
         CSabunTagObject* record = m_sabunTags.GetAt(i);

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "engine/otbase.h"
+#include "engine/types.h"
 
 static const char kSabunMagic[4] = {'R', 'V', 'D', 'F'};
 static const uint32_t kSabunHeaderSize = 53;
@@ -102,6 +103,10 @@ public:
 
     // 1 when the whole file was read into m_sabunHeader and m_sabunTags.
     int ReadFile(const char* path);
+
+    // True when the header read by ReadFile is a difference file's and names
+    // entry's font and revision.
+    bool HeaderIs(const DiffFileRecord& entry) const;
 
     CSabunTagObject* FindByIndex(int newIndex) const;
     CSabunTagObject* Record(INT_PTR i) const { return m_sabunTags.GetAt(i); }

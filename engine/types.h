@@ -35,4 +35,7 @@ enum ReviseResult {
     kReviseNoNameTable = 10,
     kReviseReadBackFailed = 11,  // the replaced font cannot be read back
     kReviseChecksum = 12,        // no head table, or the font read back has another sum
+    // The font read back was not the revision, and the original could not
+    // be put back: the installed file is neither.
+    kReviseRestoreFailed = 13,
 };

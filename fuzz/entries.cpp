@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -191,14 +192,16 @@ Outcome NameTableEntry(const uint8_t* data, size_t size) {
         if (table.m_records.GetSize() != 0) o.fault += "records kept from a malformed table; ";
         return o;
     }
-    table.ComputeSize();
+    if (!table.ComputeSize()) {
+        if (table.m_totalSize != 0) o.fault += "a refused table has a size; ";
+        return o;
+    }
     std::vector<uint8_t> out(static_cast<size_t>(table.m_totalSize));
     // Exactly m_totalSize bytes on the heap: a write past them is caught.
     BYTE* exact = new BYTE[out.size() + (out.empty() ? 1 : 0)];
     table.Write(exact);
     std::memcpy(out.data(), exact, out.size());
     delete[] exact;
-    if (table.m_headerSize > 0xFFFF || table.m_stringBytes > 0xFFFF) return o;
 
     // Records that take a sibling's string point wherever the sibling went
     // (or at the start of the storage): only the others are compared.
@@ -216,11 +219,138 @@ Outcome NameTableEntry(const uint8_t* data, size_t size) {
         if (shared) continue;
         const uint64_t start = static_cast<uint64_t>(table.m_headerSize) + GetU16(rec + 10);
         if (!InImage(out.size(), start, a->m_stringLength) ||
-            std::memcmp(out.data() + start, a->m_string.data(), a->m_stringLength) != 0) {
+            std::memcmp(out.data() + start, data + a->m_stringStart, a->m_stringLength) != 0 ||
+            std::memcmp(a->m_string, data + a->m_stringStart, std::min<size_t>(a->m_stringLength, kNameStringKept)) != 0) {
             o.fault += "string not where its record says; ";
             break;
         }
     }
+    return o;
+}
+
+// Large structured inputs from small ones.  A name table of tens of
+// thousands of records, or a directory of thousands of entries, is far past
+// what a fuzzer mutates byte by byte, yet that is where sizes overflow and
+// work multiplies; these entries grow such files from a short description.
+
+// The description's fields, read from the front with zeros past the end.
+struct Reader {
+    const uint8_t* data;
+    size_t size, at = 0;
+    uint32_t Take(int bytes) {
+        uint32_t v = 0;
+        for (int k = 0; k < bytes; ++k) v = v << 8 | (at < size ? data[at++] : 0u);
+        return v;
+    }
+    const uint8_t* Rest() const { return data + (at < size ? at : size); }
+    size_t RestSize() const { return at < size ? size - at : 0; }
+};
+
+void AppendU16(std::vector<uint8_t>* b, uint32_t v) {
+    b->push_back(static_cast<uint8_t>(v >> 8));
+    b->push_back(static_cast<uint8_t>(v));
+}
+void AppendU32(std::vector<uint8_t>* b, uint32_t v) {
+    AppendU16(b, v >> 16);
+    AppendU16(b, v & 0xFFFF);
+}
+
+// count(2) stringOffset(2) storage(3) templateCount(1) templates(12 each)
+// filler...: `count` records cycling through the templates, the k-th copy of
+// a template with k added to its string offset, then `storage` bytes of
+// filler, repeated.
+std::vector<uint8_t> GrowNameTable(Reader* r) {
+    const uint32_t count = r->Take(2);
+    const uint32_t stringOffset = r->Take(2);
+    const uint32_t storage = r->Take(3) % (1u << 20);
+    const uint32_t templates = 1 + r->Take(1) % 8;
+    uint8_t record[8][12];
+    for (uint32_t t = 0; t < templates; ++t) {
+        for (int k = 0; k < 12; ++k) record[t][k] = static_cast<uint8_t>(r->Take(1));
+    }
+    std::vector<uint8_t> table;
+    AppendU16(&table, 0);
+    AppendU16(&table, count);
+    AppendU16(&table, stringOffset);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* t = record[i % templates];
+        table.insert(table.end(), t, t + 10);
+        AppendU16(&table, (static_cast<uint32_t>(t[10]) << 8 | t[11]) + i / templates);
+    }
+    const uint8_t* filler = r->Rest();
+    const size_t fillerSize = r->RestSize();
+    for (uint32_t i = 0; i < storage; ++i) table.push_back(fillerSize ? filler[i % fillerSize] : static_cast<uint8_t>(i));
+    return table;
+}
+
+// The grown name table through the model, and inside a font whose head
+// matches, with up to 255 directory entries naming it.
+Outcome NameTableLargeEntry(const uint8_t* data, size_t size) {
+    Reader r{data, size};
+    const uint32_t entries = 1 + r.Take(1);
+    const std::vector<uint8_t> table = GrowNameTable(&r);
+    Outcome o = NameTableEntry(table.data(), table.size());
+    if (!o.fault.empty()) return o;
+
+    std::vector<uint8_t> font;
+    AppendU32(&font, 0x4F54544F);
+    AppendU16(&font, 1 + entries);
+    for (int i = 0; i < 3; ++i) AppendU16(&font, 0);
+    const uint32_t headOffset = 12 + 16 * (1 + entries);
+    const uint32_t nameOffset = headOffset + 56;
+    font.insert(font.end(), {'h', 'e', 'a', 'd'});
+    AppendU32(&font, 0);
+    AppendU32(&font, headOffset);
+    AppendU32(&font, 54);
+    for (uint32_t i = 0; i < entries; ++i) {
+        font.insert(font.end(), {'n', 'a', 'm', 'e'});
+        AppendU32(&font, 0);
+        AppendU32(&font, nameOffset);
+        AppendU32(&font, static_cast<uint32_t>(table.size()));
+    }
+    font.resize(nameOffset, 0);
+    font[headOffset + 1] = 1;
+    // head: version 1.0 and the revision the real difference file names,
+    // so that identification goes on to the name table.
+    const uint32_t revision = static_cast<uint32_t>(S().entry.fromRevision);
+    for (int k = 0; k < 4; ++k) {
+        font[headOffset + 4 + k] = static_cast<uint8_t>(revision >> (24 - 8 * k));
+    }
+    font.insert(font.end(), table.begin(), table.end());
+    return IsTargetFontEntry(font.data(), font.size());
+}
+
+// numTables(2) templateCount(1) templates(16 each) blob...: a directory of
+// numTables entries cycling through the templates (the k-th copy of one with
+// k * 4 added to its offset), followed by the blob.  Identified, loaded and
+// checked against the real font's record as the driver checks it.
+Outcome DirectoryLargeEntry(const uint8_t* data, size_t size) {
+    Reader r{data, size};
+    const uint32_t numTables = r.Take(2);
+    const uint32_t templates = 1 + r.Take(1) % 8;
+    uint8_t record[8][16];
+    for (uint32_t t = 0; t < templates; ++t) {
+        for (int k = 0; k < 16; ++k) record[t][k] = static_cast<uint8_t>(r.Take(1));
+    }
+    std::vector<uint8_t> font;
+    AppendU32(&font, 0x4F54544F);
+    AppendU16(&font, numTables);
+    for (int i = 0; i < 3; ++i) AppendU16(&font, 0);
+    for (uint32_t i = 0; i < numTables; ++i) {
+        const uint8_t* t = record[i % templates];
+        font.insert(font.end(), t, t + 8);
+        AppendU32(&font, (static_cast<uint32_t>(t[8]) << 24 | t[9] << 16 | t[10] << 8 | t[11]) + i / templates * 4);
+        font.insert(font.end(), t + 12, t + 16);
+    }
+    font.insert(font.end(), r.Rest(), r.Rest() + r.RestSize());
+
+    Outcome o = IsTargetFontEntry(font.data(), font.size());
+    if (!o.fault.empty()) return o;
+    o = LoadFontEntry(font.data(), font.size());
+    if (!o.fault.empty() || o.result != kReviseOk) return o;
+    COpenTypeManager m;
+    if (m.LoadFont(kFontPath, nullptr, nullptr, 1, 0) == kReviseOk) m.LoadedFontIs(S().entry);
+    ExpectNoHandles(&o);
     return o;
 }
 
@@ -273,7 +403,8 @@ const std::vector<Entry>& Entries() {
         {"is_target_font", IsTargetFontEntry}, {"load_font", LoadFontEntry},
         {"read_header", ReadHeaderEntry},      {"read_file", ReadFileEntry},
         {"revise_diff", ReviseDiffEntry},      {"revise_font", ReviseFontEntry},
-        {"name_table", NameTableEntry},
+        {"name_table", NameTableEntry},        {"name_table_large", NameTableLargeEntry},
+        {"directory_large", DirectoryLargeEntry},
     };
     return entries;
 }

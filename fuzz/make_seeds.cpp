@@ -2,6 +2,7 @@
 // fonts, the producer's difference files between them, their name tables,
 // and a few cut-down forms of each (truncations reach the length checks
 // sooner than mutation does).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,22 @@ int main(int argc, char** argv) {
         for (const char* entry : {"is_target_font", "load_font", "revise_font"}) WithCuts(out / entry, family, font);
         const Bytes name = NameTableOf(font);
         if (!name.empty()) WithCuts(out / "name_table", family, name);
+        // The growing entries take a description: the real table's count
+        // and first records as templates, its bytes as filler; the real
+        // directory's first records as templates, the font as the blob.
+        if (name.size() >= 6 + 12 * 8) {
+            Bytes d = {0, name[2], name[3], name[4], name[5], 0, static_cast<uint8_t>(name.size() >> 8),
+                       static_cast<uint8_t>(name.size()), 7};
+            d.insert(d.end(), name.begin() + 6, name.begin() + 6 + 12 * 8);
+            d.insert(d.end(), name.begin(), name.end());
+            Write(out / "name_table_large", family, d);
+        }
+        if (font.size() >= 12 + 16 * 8) {
+            Bytes d = {font[4], font[5], 7};
+            d.insert(d.end(), font.begin() + 12, font.begin() + 12 + 16 * 8);
+            d.insert(d.end(), font.begin() + 12 + 16 * 8, font.begin() + static_cast<long>(std::min<size_t>(font.size(), 1 << 16)));
+            Write(out / "directory_large", family, d);
+        }
         const Bytes release = Read(fonts / (std::string(family) + ".rev.otf"));
         if (release.empty()) continue;
         std::string error;

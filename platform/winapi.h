@@ -17,6 +17,7 @@
 #include <commctrl.h>  // progress bar and list view messages
 #include <shlobj.h>    // SHGetSpecialFolderPathA
 #include <shlwapi.h>   // PathAppendA, PathFileExistsA
+#include <userenv.h>   // GetProfilesDirectoryA
 #include <cstdlib>     // rand
 #include <ctime>       // _time64
 

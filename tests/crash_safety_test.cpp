@@ -151,6 +151,19 @@ protected:
         // Only a killed process may leave its temporary file behind.
         std::error_code ec;
         if (killed && !fs::is_empty(sim::HostPath(kTemp), ec)) ++m_leftovers;
+        // Beside the font, a killed run may leave its new file; the next
+        // run's start removes it, and nothing else may remain there.
+        const fs::path fonts = sim::HostPath("D:\\Fonts");
+        auto othersInFontFolder = [&] {
+            int n = 0;
+            for (const auto& e : fs::directory_iterator(fonts, ec)) n += e.path() != sim::HostPath(m_font.c_str());
+            return n;
+        };
+        if (othersInFontFolder() > 0) ++m_besideLeft;
+        RemoveReplaceLeftovers(m_font.c_str());
+        const int remaining = othersInFontFolder();
+        m_besideAfterStart += remaining;
+        EXPECT_EQ(remaining, 0) << "killed at call " << killAtCall << ": files left beside the font after the next start";
     }
 
     // Kills the revision of the real font pair `name` at callPoints calls
@@ -163,6 +176,7 @@ protected:
     Bytes m_old, m_new;
     int m_revision = 0;
     int m_killed = 0, m_finished = 0, m_damaged = 0, m_foundNew = 0, m_leftovers = 0;
+    int m_besideLeft = 0, m_besideAfterStart = 0;
 };
 
 }  // namespace
@@ -214,12 +228,13 @@ void CrashSafetyTest::Sweep(const std::string& name, int callPointCount, int min
     }
 
     std::printf("FIGURE crash-safety font=%s bytes=%zu calls=%llu clean-run-us=%lld kill-points=%zu killed=%d "
-                "finished-first=%d new-after=%d temp-left=%d damaged=%d\n",
+                "finished-first=%d new-after=%d temp-left=%d beside-left=%d beside-after-next-start=%d damaged=%d\n",
                 name.c_str(), m_old.size(), static_cast<unsigned long long>(calls),
                 static_cast<long long>(duration.count()), callPoints.size() + static_cast<size_t>(moments), m_killed,
-                m_finished, m_foundNew, m_leftovers, m_damaged);
+                m_finished, m_foundNew, m_leftovers, m_besideLeft, m_besideAfterStart, m_damaged);
     RecordProperty("killed", m_killed);
     RecordProperty("damaged", m_damaged);
+    RecordProperty("beside_after_next_start", m_besideAfterStart);
     // Every call point kills; a moment can come after a fast run ended.
     EXPECT_GE(m_killed, static_cast<int>(callPoints.size()));
     EXPECT_GE(m_killed + m_finished, minimumKills);

@@ -1,5 +1,7 @@
 // The host folder scan, the pairing by name and the search of the drives.
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,17 @@ protected:
     }
     void PutMincho(const std::string& path, uint32_t revision = kRev1) {
         Put(path, SmallFont(revision, "Sorame Mincho Std W5"));
+    }
+
+    // Forgets the machine and starts again from the one SetUp makes.
+    void FreshMachine() {
+        ReleaseFolderCheckCtrl();
+        sim::Reset();
+        std::filesystem::remove_all(m_root);
+        MapNewDrive('C');
+        MapNewDrive('E', sim::kDriveRemovable);
+        sim::SetModulePath("E:\\Updater\\upd.exe");
+        g_folderCount = 0;
     }
 
     static std::vector<std::string> FoundPaths(const CFolderCheckCtrl* c) {
@@ -300,15 +313,135 @@ TEST_F(FolderCheckTest, AFontThatCannotBeReadIsNotRecorded) {
     EXPECT_EQ(c->GetFoundFontCount(), 0);
 }
 
-TEST_F(FolderCheckTest, APathLongerThanItsRecordIsLeftOutWhole) {
+TEST_F(FolderCheckTest, AFontIsFoundAtAPathOfUpTo259CharactersAndNoLonger) {
+    // The ANSI functions take 259 characters and a terminator: a longer path
+    // can be neither opened nor replaced, so it must not be listed.
     StandardHost();
-    const std::string folder(200, 'x');
-    std::string fits = "C:\\";
-    for (int i = 0; i < 4; ++i) fits += folder + std::to_string(i) + "\\";
-    const std::string tooLong = fits + folder + "\\";
-    PutGothic(fits + "Sorame-Gothic-Pro-W3.otf");     // 831 bytes
-    PutGothic(tooLong + "Sorame-Gothic-Pro-W3.otf");  // 1032 bytes
+    const std::string name = "Sorame-Gothic-Pro-W3.otf";
+    const std::string fits = "C:\\" + std::string(259 - 4 - name.size(), 'x') + "\\" + name;
+    const std::string over = "C:\\" + std::string(260 - 4 - name.size(), 'y') + "\\" + name;
+    ASSERT_EQ(fits.size(), 259u);
+    PutGothic(fits);
+    PutGothic(over);
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
     c->SearchFonts(nullptr, nullptr);
-    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{fits + "Sorame-Gothic-Pro-W3.otf"}));
+    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{fits}));
+}
+
+// ---------------------------------------------------------------------------
+// One font, many paths
+
+TEST_F(FolderCheckTest, AFontReachedByManyPathsIsListedOnceWhereTheWalkFirstMetIt) {
+    const std::string gothic = "Sorame-Gothic-Pro-W3.otf";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string listed;
+    };
+    const Case cases[] = {
+        // "loop" is listed before the font: the walk meets it through the link first.
+        {"a folder linked into itself",
+         [&] {
+             PutGothic("C:\\Fonts\\" + gothic);
+             ASSERT_TRUE(sim::MakeFolderLink("C:\\Fonts\\loop", "C:\\Fonts"));
+         },
+         "C:\\Fonts\\loop\\" + gothic},
+        {"a drive substituted for a folder",
+         [&] {
+             PutGothic("C:\\Fonts\\" + gothic);
+             sim::MapDrive('S', sim::HostPath("C:\\Fonts"));
+         },
+         "C:\\Fonts\\" + gothic},
+        {"a volume mounted in a folder",
+         [&] {
+             MapNewDrive('D');
+             PutGothic("D:\\" + gothic);
+             ASSERT_TRUE(sim::MakeFolderLink("C:\\Mnt\\Data", "D:\\"));
+         },
+         "C:\\Mnt\\Data\\" + gothic},
+        {"a font whose identity cannot be had is kept",
+         [&] {
+             PutGothic("C:\\Fonts\\" + gothic);
+             sim::FailCall("GetFileInformationByHandle");
+         },
+         "C:\\Fonts\\" + gothic},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FreshMachine();
+        StandardHost();
+        c.make();
+        CFolderCheckCtrl* ctrl = GetFolderCheckCtrl();
+        ctrl->SearchFonts(nullptr, nullptr);
+        EXPECT_EQ(FoundPaths(ctrl), (std::vector<std::string>{c.listed}));
+    }
+}
+
+TEST_F(FolderCheckTest, PlantedLinksToLinksDoNotMultiplyTheWalk) {
+    // Four links in each of three folders to the next, the last back to the
+    // first: followed blindly to the depth limit, 4,096 listings.
+    StandardHost();
+    const char* folders[] = {"C:\\P", "C:\\Q", "C:\\R"};
+    for (int i = 0; i < 3; ++i) {
+        for (const char* link : {"a", "b", "c", "d"}) {
+            ASSERT_TRUE(sim::MakeFolderLink(std::string(folders[i]) + "\\" + link, folders[(i + 1) % 3]));
+        }
+    }
+    PutGothic("C:\\R\\Sorame-Gothic-Pro-W3.otf");
+    CFolderCheckCtrl* c = GetFolderCheckCtrl();
+    const uint64_t listingsBefore = sim::CallCount("FindFirstFileA");
+    c->SearchFonts(nullptr, nullptr);
+    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\P\\a\\a\\Sorame-Gothic-Pro-W3.otf"}));
+    EXPECT_LE(sim::CallCount("FindFirstFileA") - listingsBefore, 20u);
+}
+
+TEST_F(FolderCheckTest, EachUsersOwnFontFolderIsSearchedOnceAfterTheDrives) {
+    StandardHost();
+    const std::string alice = "C:\\Users\\alice\\AppData\\Local\\Microsoft\\Windows\\Fonts\\";
+    PutGothic(alice + "Sorame-Gothic-Pro-W3.otf");
+    PutMincho(alice + "sub\\Sorame-Mincho-Std-W5.otf");  // below the folder: not searched
+    MakeFolder("C:\\Users\\bob\\Documents");             // no fonts of his own
+    Put("C:\\Users\\desktop.ini", Bytes(4));
+    PutMincho("C:\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf");
+    // A profile that leads to another, and a user's font folder that leads
+    // back into the walk: neither is searched again.
+    ASSERT_TRUE(sim::MakeFolderLink("C:\\Users\\evil", "C:\\Users\\alice"));
+    ASSERT_TRUE(sim::MakeFolderLink("C:\\Users\\carol\\AppData\\Local\\Microsoft\\Windows\\Fonts", "C:\\Windows\\Fonts"));
+
+    CFolderCheckCtrl* c = GetFolderCheckCtrl();
+    StatusLog log;
+    ASSERT_EQ(c->CollectFixedDrives(StatusLog::Callback, &log), 1);
+    ASSERT_EQ(c->SearchDrives(StatusLog::Callback, &log), 1);
+    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf"}));
+    // Alice's folder is counted like any folder, and only hers.
+    g_folderCount = 29;
+    log = StatusLog();
+    EXPECT_EQ(c->SearchUserFontFolders(StatusLog::Callback, &log), 1);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{FolderLine(alice.c_str())}));
+    EXPECT_EQ(g_folderCount, 30);
+    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf",
+                                                       alice + "Sorame-Gothic-Pro-W3.otf"}));
+
+    // A stop at that report ends the search before her folder.
+    ReleaseFolderCheckCtrl();
+    c = GetFolderCheckCtrl();
+    g_folderCount = 0;
+    c->SearchFonts(nullptr, nullptr);
+    const int counted = g_folderCount;  // the walk's folders and hers
+    ReleaseFolderCheckCtrl();
+    c = GetFolderCheckCtrl();
+    g_folderCount = 30 - counted;
+    log = StatusLog();
+    log.stopAt = 3;  // C:, E:, then her folder
+    c->SearchFonts(StatusLog::Callback, &log);
+    EXPECT_EQ(log.lines.back(), FolderLine(alice.c_str()));
+    EXPECT_EQ(c->GetFoundFontCount(), 1);
+
+    // Profiles on a drive the search leaves out are left out too.
+    ReleaseFolderCheckCtrl();
+    sim::SetProfilesFolder("E:\\Users");
+    PutGothic("E:\\Users\\dave\\AppData\\Local\\Microsoft\\Windows\\Fonts\\Sorame-Gothic-Pro-W3.otf");
+    c = GetFolderCheckCtrl();
+    c->SearchFonts(nullptr, nullptr);
+    EXPECT_EQ(c->GetFoundFontCount(), 1);
 }

@@ -140,3 +140,34 @@ TEST_F(IdentifyTest, AFileInUseOrUnreadableIsNotATarget) {
     EXPECT_EQ(revision, -1);
     EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 1);
 }
+
+// Name tables whose records claim more than a re-packed table can address:
+// once a heap overrun through a wrapped 32-bit size, an abort for want of
+// memory, and 37 s of copying for a 66 KB file.  None is a target, and the
+// driver refuses them on loading.
+TEST_F(IdentifyTest, NameTablesThatClaimMoreThanTheyHoldAreNotTargets) {
+    struct Case {
+        const char* what;
+        Bytes font;
+        size_t size;
+    };
+    const Case cases[] = {
+        {"65,526 records of 65,535 bytes", testdata::ClaimingNameFont(kRev1, 65526, 65535), 786420},
+        {"32,769 records of 65,535 bytes", testdata::ClaimingNameFont(kRev1, 32769, 65535), 0},
+        {"20 entries for one table of 5,000 records", testdata::ClaimingNameFont(kRev1, 5000, 65535, 65536, 20), 0},
+        {"all 65,535 records", testdata::ClaimingNameFont(kRev1, 65535, 65535), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.size) {
+            EXPECT_EQ(c.font.size(), c.size);
+        }
+        int revision = 0;
+        EXPECT_EQ(Identify(c.font, Entry("NNNNNNNN", kRev1), &revision), 0);
+        EXPECT_EQ(revision, static_cast<int>(kRev1));  // the head test passed: the name table was read
+
+        COpenTypeManager m;
+        ASSERT_EQ(m.LoadFont("C:\\Fonts\\f.otf", nullptr, nullptr, 1, 0), kReviseOk);
+        EXPECT_FALSE(m.LoadedFontIs(Entry("NNNNNNNN", kRev1)));
+    }
+}

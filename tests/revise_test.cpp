@@ -2,6 +2,7 @@
 // every way it can fail: the installed font is left whole each time.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -209,7 +210,13 @@ TEST_F(ReviseTest, FailuresBeforeTheCopyLeaveTheFontUntouched) {
     };
     const Bytes noName = GothicFont(Post(0x77), false);
     const Bytes noHead = GothicFont(Post(0x77), true, false);
+    // Fonts put at the listed path after the search: each the font of
+    // another difference file, which this one's blocks would garble.
+    const Bytes otherRevision = testdata::SmallFont(kRev1 + 1, "Sorame Gothic Pro W3");
+    const Bytes otherFont = testdata::SmallFont(kRev1, "Sorame Gothic Pro W6");
     const Case cases[] = {
+        {"another revision at the path", otherRevision, DiffFor(m_installed), -1, kReviseLoadFailed},
+        {"another font at the path", otherFont, DiffFor(m_installed), -1, kReviseLoadFailed},
         {"not a font", BytesOf("this is not an OpenType font at all"), DiffFor(m_installed), -1, kReviseLoadFailed},
         {"stop while loading", m_installed, DiffFor(m_installed), 20, kReviseLoadFailed},
         {"a table the font lacks", m_installed, DiffFor(m_installed, {}, "DSIG"), -1, kReviseLoadFailed},
@@ -233,6 +240,77 @@ TEST_F(ReviseTest, FailuresBeforeTheCopyLeaveTheFontUntouched) {
         ExpectNoLeftovers();
         EXPECT_EQ(sim::CallCount("MoveFileExA"), 0u);
     }
+}
+
+TEST_F(ReviseTest, ADifferenceFileSwappedAfterTheScanIsNotBuiltFrom) {
+    struct Case {
+        const char* what;
+        testdata::DiffBuilder header;
+    };
+    Case cases[] = {
+        {"made for another font", testdata::DiffBuilder().FontName("Sorame Gothic Pro W6").FromRevision(kRev1)},
+        {"made for another revision", testdata::DiffBuilder().FontName("Sorame Gothic Pro W3").FromRevision(kRev1 + 1)},
+        {"not a difference file", testdata::DiffBuilder().Magic("XXXX").FontName("Sorame Gothic Pro W3").FromRevision(kRev1)},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReleaseFolderCheckCtrl();
+        PutDiff(DiffFor(m_installed, {{"post", Post(0x99)}}));
+        GetFolderCheckCtrl();  // the scan sees the right file
+        c.header.NewFileLength(static_cast<uint32_t>(m_installed.size()));
+        for (const testdata::DiffRecord& rec : testdata::KeepEverything(m_installed)) c.header.Record(rec);
+        PutDiff(c.header.Build());
+        COpenTypeManager m;
+        EXPECT_EQ(m.ReviseFont(kFont, static_cast<int>(kRev1), nullptr, nullptr, 1, 0), kReviseLoadFailed);
+        ExpectInstalledIntact();
+        ExpectNoLeftovers();
+    }
+}
+
+TEST_F(ReviseTest, WhenTheOriginalCannotBePutBackTheResultSaysNeither) {
+    // The read-back fails, and so does the move that would restore the font.
+    sim::OnSleep([](DWORD) {
+        sim::FailCall("CreateFileA");
+        sim::FailCall("MoveFileExA");
+    });
+    EXPECT_EQ(Revise(), kReviseRestoreFailed);
+    EXPECT_FALSE(Get(kFont) == m_installed);
+    ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, LeftoversBesideTheFontAreOursByExactNameOnly) {
+    const std::string folder = "D:\\Fonts\\";
+    for (const char* name : {"~upd0.new", "~updf.new"}) Put(folder + name, BytesOf("left over"));
+    const std::vector<std::string> others = {"Sorame-Gothic-Pro-W3.otf", "x~upd1.new", "~upd00.new", "~upd1.new.otf",
+                                             "~updg.new"};
+    for (const std::string& name : others) {
+        if (name != "Sorame-Gothic-Pro-W3.otf") Put(folder + name, BytesOf("someone else's"));
+    }
+    MakeFolder(folder + "~upd2.new");
+    RemoveReplaceLeftovers(kFont);
+    std::vector<std::string> expected = others;
+    expected.push_back("~upd2.new");
+    std::vector<std::string> left = FilesIn("D:\\Fonts");
+    std::sort(expected.begin(), expected.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, expected);
+    ExpectInstalledIntact();
+}
+
+TEST_F(ReviseTest, AFontAtTheLongestPathTheAnsiFunctionsTakeIsReplaced) {
+    // 259 characters, the most a 260-byte path buffer holds.
+    const std::string folder = "D:\\" + std::string(100, 'L') + "\\" + std::string(100, 'M') + "\\" +
+                               std::string(29, 'N') + "\\";
+    const std::string name = "Sorame-Gothic-Pro-W3.otf";
+    ASSERT_EQ(folder.size() + name.size(), 259u);
+    MakeFolder(folder.substr(0, folder.size() - 1));
+    const std::string path = folder + name;
+    Put(path, m_installed);
+    ReleaseFolderCheckCtrl();
+    GetFolderCheckCtrl();
+    COpenTypeManager m;
+    EXPECT_EQ(m.ReviseFont(path.c_str(), static_cast<int>(kRev1), nullptr, nullptr, 1, 0), kReviseOk);
+    EXPECT_FALSE(Get(path) == m_installed);
 }
 
 TEST_F(ReviseTest, AFontWithoutItsDifferenceFileOrFileEndsWith1BeforeAnyTemporaryFile) {
@@ -299,5 +377,70 @@ TEST_F(ReviseTest, ARealFontIsRevisedToItsNextRelease) {
     while (winLength > 0 && winAfter[winLength - 1] == 0) --winLength;
     EXPECT_GT(winLength, 10u);
     EXPECT_EQ(std::memcmp(winAfter, winBefore, winLength), 0);
+#endif
+}
+
+// Every difference file of the corpus applied to every font of it, each font
+// put where the search would have listed the difference file's own font: a
+// revision succeeds exactly where identification accepts the pair, and every
+// other pair leaves the font as it was.
+TEST_F(ReviseTest, EachDifferenceFileRevisesOnlyTheFontItNames) {
+#ifndef HAVE_PAPRODUCER
+    GTEST_SKIP() << "no difference-file producer in this tree";
+#else
+    std::vector<std::pair<std::string, Bytes>> fonts = {
+        {"small", m_installed},
+        {"small, next revision", testdata::SmallFont(kRev1 + 1, "Sorame Gothic Pro W3")},
+        {"small, another weight", testdata::SmallFont(kRev1, "Sorame Gothic Pro W6")},
+        {"small, longer serial", GothicFont(Post(0x77))},
+    };
+    std::vector<std::pair<std::string, Bytes>> diffs = {{"Sorame-Gothic-Pro-W3", DiffFor(m_installed)}};
+    for (const char* name : {"Sorame-Gothic-Pro-W3", "Sorame-Mincho-Std-W5"}) {
+        REQUIRE_FONT(installed, std::string(name) + ".otf");
+        REQUIRE_FONT(release, std::string(name) + ".rev.otf");
+        std::string error;
+        diffs.emplace_back(name, paproducer::MakeDifference(installed, release, &error));
+        ASSERT_FALSE(diffs.back().second.empty()) << error;
+        fonts.emplace_back(std::string(name) + ".otf", installed);
+        fonts.emplace_back(std::string(name) + ".rev.otf", release);
+    }
+    for (const char* name : {"Sorame-Maru-Std-W8.otf", "Sorame-Gothic-Full-W3.otf"}) {
+        REQUIRE_FONT(other, name);
+        fonts.emplace_back(name, other);
+    }
+
+    int revised = 0, refused = 0;
+    for (const auto& [row, diff] : diffs) {
+        const std::string path = "D:\\Fonts\\" + row + ".otf";
+        std::filesystem::remove_all(sim::HostPath(kHost));
+        MakeFolder(kHost);
+        Put(std::string(kHost) + row + ".pa", diff);
+        ReleaseFolderCheckCtrl();
+        const DiffFileRecord* record = GetFolderCheckCtrl()->FindDiffFile(path.c_str(), 0);
+        ASSERT_NE(record, nullptr) << row;
+        for (const auto& [what, font] : fonts) {
+            SCOPED_TRACE(row + ".pa on " + what);
+            std::filesystem::remove_all(sim::HostPath("D:\\Fonts"));
+            Put(path, font);
+            int revision = 0;
+            const int target = COpenTypeManager().IsTargetFont(path.c_str(), record, &revision);
+            const int result = COpenTypeManager().ReviseFont(path.c_str(), revision, nullptr, nullptr, 1, 0);
+            if (result == kReviseOk) {
+                EXPECT_EQ(target, 1) << "revised by a difference file that identification refuses";
+                ++revised;
+            } else {
+                // A pair identification accepts can still not fit (two fonts of
+                // one name and revision): refused all the same.
+                EXPECT_TRUE(result == kReviseLoadFailed || result == kReviseDiffUnreadable ||
+                            result == kReviseNoNameTable || result == kReviseChecksum)
+                    << result;
+                EXPECT_TRUE(Get(path) == font) << "a font was changed by a difference file that failed";
+                refused += target ? 0 : 1;
+            }
+            EXPECT_EQ(FilesIn("D:\\Fonts").size(), 1u);
+        }
+    }
+    EXPECT_GE(revised, 4);  // each real font by its own file, the small one by its own and by a serial variant
+    EXPECT_GT(refused, 20);
 #endif
 }

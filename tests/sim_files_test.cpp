@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/framework/cfile.h"
 #include "tests/support/sim_fixture.h"
@@ -145,4 +148,101 @@ TEST_F(SimFilesTest, AnySingleCallCanBeMadeToFail) {
     EXPECT_FALSE(f.Open("C:\\f.bin", CFile::modeRead));
     EXPECT_EQ(sim::TotalCalls(), before + 1);
     EXPECT_EQ(sim::CallCount("CreateFileA"), 2u);
+}
+
+TEST_F(SimFilesTest, EveryFileFunctionRefusesAPathOf260CharactersOrMore) {
+    // 259 characters and a terminator fill the ANSI functions' buffer; a
+    // double-byte character ("ソ", ending in 0x5C) counts once.
+    std::string so80;
+    for (int i = 0; i < 80; ++i) so80 += "\x83\x5C";
+    const std::string dbcsFolder = "C:\\" + so80 + "\\" + so80 + "\\" + so80 + "\\";  // 246 characters
+    struct Length {
+        std::string path;
+        bool fits;
+    };
+    const Length lengths[] = {
+        {"C:\\" + std::string(250, 'a') + "\\f.otf", true},
+        {"C:\\" + std::string(251, 'b') + "\\f.otf", false},
+        {dbcsFolder + std::string(8, 'x') + "f.otf", true},  // 499 bytes
+        {dbcsFolder + std::string(9, 'y') + "f.otf", false},
+    };
+    struct Function {
+        const char* name;
+        std::function<bool(const char*)> call;
+    };
+    const Function functions[] = {
+        {"CreateFileA",
+         [](const char* p) {
+             HANDLE h = CreateFileA(p, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }},
+        {"GetFileAttributesA", [](const char* p) { return GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES; }},
+        {"FindFirstFileA",
+         [](const char* p) {
+             WIN32_FIND_DATAA fd;
+             HANDLE h = FindFirstFileA(p, &fd);
+             return h != INVALID_HANDLE_VALUE && FindClose(h);
+         }},
+        {"CopyFileA from", [](const char* p) { return CopyFileA(p, "C:\\copy.otf", FALSE) != FALSE; }},
+        {"CopyFileA to", [](const char* p) { return CopyFileA("C:\\src.otf", p, FALSE) != FALSE; }},
+        {"MoveFileExA from", [](const char* p) { return MoveFileExA(p, "C:\\moved.otf", MOVEFILE_REPLACE_EXISTING) != FALSE; }},
+        {"MoveFileExA to", [](const char* p) { return MoveFileExA("C:\\src.otf", p, MOVEFILE_REPLACE_EXISTING) != FALSE; }},
+        {"DeleteFileA", [](const char* p) { return DeleteFileA(p) != FALSE; }},
+        {"PathFileExistsA", [](const char* p) { return PathFileExistsA(p) != FALSE; }},
+    };
+    for (const Function& f : functions) {
+        for (const Length& l : lengths) {
+            SCOPED_TRACE(std::string(f.name) + ", " + std::to_string(l.path.size()) + " bytes");
+            Put(l.path, Bytes(4, 7));
+            Put("C:\\src.otf", Bytes(3, 1));
+            const bool ok = f.call(l.path.c_str());
+            EXPECT_EQ(ok, l.fits);
+            if (!l.fits) {
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+                EXPECT_EQ(Get(l.path), Bytes(4, 7));
+                EXPECT_TRUE(Exists("C:\\src.otf"));
+            }
+        }
+    }
+}
+
+TEST_F(SimFilesTest, LinksAndAliasDrivesLeadToTheSameFileIdentity) {
+    Put("C:\\Fonts\\f.otf", Bytes(4, 1));
+    Put("C:\\Fonts\\g.otf", Bytes(4, 1));
+    ASSERT_TRUE(sim::MakeFolderLink("C:\\Fonts\\loop", "C:\\Fonts"));
+    sim::MapDrive('S', sim::HostPath("C:\\Fonts"));
+    // A junction lists and answers as a folder that is a reparse point.
+    std::vector<bool> folders;
+    EXPECT_EQ(List("C:\\Fonts\\loop\\loop\\*", &folders),
+              (std::vector<std::string>{".", "..", "f.otf", "g.otf", "loop"}));
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\Fonts\\lo*", &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fd.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    FindClose(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\Fonts\\loop"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(GetFileAttributesA("C:\\Fonts"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+    auto identity = [](const char* path, DWORD flags) {
+        HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, flags, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return std::string("refused");
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool ok = GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+        return ok ? std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+                        std::to_string(info.nFileIndexLow)
+                  : std::string("no answer");
+    };
+    const std::string f = identity("C:\\Fonts\\f.otf", 0);
+    EXPECT_EQ(identity("C:\\Fonts\\loop\\loop\\F.OTF", 0), f);
+    EXPECT_EQ(identity("S:\\f.otf", 0), f);
+    EXPECT_NE(identity("S:\\g.otf", 0), f);
+    // A folder opens only with backup semantics, and then answers too.
+    EXPECT_EQ(identity("C:\\Fonts", 0), "refused");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const std::string fonts = identity("C:\\Fonts", FILE_FLAG_BACKUP_SEMANTICS);
+    EXPECT_NE(fonts, "refused");
+    EXPECT_EQ(identity("C:\\Fonts\\loop", FILE_FLAG_BACKUP_SEMANTICS), fonts);
+    EXPECT_EQ(identity("S:\\", FILE_FLAG_BACKUP_SEMANTICS), fonts);
 }

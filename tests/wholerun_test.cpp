@@ -470,3 +470,40 @@ TEST_F(WholeRunTest, AStopConfirmedInTheFirstFontEndsTheRunWithNothingElseTouche
     ExpectAllUntouched();
     EXPECT_EQ(sim::EventsOf(UiEvent::kBroadcast).size(), 2u);
 }
+
+TEST_F(WholeRunTest, FontsReachedByManyPathsAndAUsersOwnFontAreEachRevisedOnce) {
+    INSTALL_TARGETS();
+    // The Maru font on a volume that is also mounted in a folder of C:, a
+    // link that loops in the font folder, the Windows folder again as a
+    // substituted drive, and the Mincho font installed for one user only.
+    const std::string maru = "D:\\Fonts\\Sorame-Maru-Std-W8.otf";
+    const std::string mincho = "C:\\Users\\alice\\AppData\\Local\\Microsoft\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf";
+    std::filesystem::remove(sim::HostPath(kMaru));
+    std::filesystem::remove(sim::HostPath(kMincho));
+    Put(maru, MaruFont());
+    Put(mincho, Real("Sorame-Mincho-Std-W5").installed);
+    MakeFolder("C:\\Users\\bob\\Documents");
+    ASSERT_TRUE(sim::MakeFolderLink("C:\\Mnt\\Disk", "D:\\"));
+    ASSERT_TRUE(sim::MakeFolderLink("C:\\Windows\\Fonts\\Loop", "C:\\Windows\\Fonts"));
+    sim::MapDrive('S', sim::HostPath("C:\\Windows"));
+
+    AcceptStart();
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+    sim::Answer(IDD_NORMAL_END_DIALOG, sim::Click(IDCANCEL));
+    EXPECT_EQ(RunProgram(), 0);
+
+    // Each font where the walk first met it, the user's after the drives.
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"C:\\Mnt\\Disk\\Fonts\\Sorame-Maru-Std-W8.otf",
+                                                "C:\\Windows\\Fonts\\Loop\\Sorame-Gothic-Pro-W3.otf", mincho}));
+    EXPECT_EQ(Dialogs(), (std::vector<int>{IDD_UPDATER_DIALOG, IDD_START_DIALOG, IDD_WAIT_DIALOG, IDD_PROGRESS_DIALOG,
+                                           IDD_NORMAL_END_DIALOG}));
+    EXPECT_EQ(Shown(IDD_NORMAL_END_DIALOG, IDC_END_MESSAGE), Message(IDS_END_NORMAL));
+    EXPECT_TRUE(Revised(maru.c_str(), MaruFont()));
+    EXPECT_TRUE(Revised(kGothic, Real("Sorame-Gothic-Pro-W3").installed));
+    EXPECT_TRUE(Revised(mincho.c_str(), Real("Sorame-Mincho-Std-W5").installed));
+    EXPECT_EQ(Get(mincho.c_str()).size(), Real("Sorame-Mincho-Std-W5").release.size());
+    EXPECT_EQ(testdata::FilesIn("C:\\Users\\alice\\AppData\\Local\\Microsoft\\Windows\\Fonts"),
+              (std::vector<std::string>{"Sorame-Mincho-Std-W5.otf"}));
+    EXPECT_FALSE(Exists(kCache));
+    EXPECT_FALSE(Exists(kDownloadCopy));
+}

@@ -58,6 +58,14 @@ bool WildcardMatch(const char* pattern, const char* name) {
     return false;
 }
 
+// Whether a listed entry is a host symbolic link; the entry's type usually
+// says so without a look-up.
+bool IsLink(int dirFd, const dirent* e) {
+    if (e->d_type != DT_UNKNOWN) return e->d_type == DT_LNK;
+    struct stat st;
+    return ::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
 }  // namespace
 
 DWORD WINAPI GetLastError(void) { return M().lastError; }
@@ -67,7 +75,7 @@ void WINAPI SetLastError(DWORD error) { M().lastError = error; }
 BOOL WINAPI IsDBCSLeadByte(BYTE c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD, HANDLE) {
+                          DWORD flagsAndAttributes, HANDLE) {
     if (sim::Enter("CreateFileA")) return INVALID_HANDLE_VALUE;
     std::string host;
     if (!sim::Resolve(fileName, &host)) return INVALID_HANDLE_VALUE;
@@ -75,8 +83,28 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     struct stat st;
     bool exists = ::stat(host.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
-        Fail(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        // A folder opens only with backup semantics, and only to be looked
+        // at: its handle answers questions about it, never reads or writes.
+        if (!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || (access & GENERIC_WRITE) ||
+            (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)) {
+            Fail(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            Fail(sim::ErrorFromErrno(errno));
+            return INVALID_HANDLE_VALUE;
+        }
+        sim::FileHandle h;
+        h.fd = fd;
+        h.host = host;
+        h.dev = st.st_dev;
+        h.ino = st.st_ino;
+        uintptr_t id = M().nextHandle;
+        M().nextHandle += 4;
+        M().files[id] = h;
+        M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        return reinterpret_cast<HANDLE>(id);
     }
     if (!exists && !sim::IsFolder(sim::Parent(host))) {
         Fail(ERROR_PATH_NOT_FOUND);
@@ -200,6 +228,32 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD bytesW
     return TRUE;
 }
 
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    if (sim::Enter("GetFileInformationByHandle")) return FALSE;
+    sim::FileHandle* h = LookUp(file);
+    if (!h || !information) return Fail(ERROR_INVALID_HANDLE);
+    struct stat st;
+    if (::fstat(h->fd, &st) != 0) return Fail(ERROR_INVALID_HANDLE);
+    std::memset(information, 0, sizeof *information);
+    information->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!S_ISDIR(st.st_mode) && sim::ReadOnly(st)) information->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    information->ftCreationTime = information->ftLastAccessTime = information->ftLastWriteTime =
+        FileTimeFromUnix(st.st_mtime);
+    // The host's device and inode are the file's identity, whichever drive
+    // letter, link or alias the path went through.
+    const uint64_t device = static_cast<uint64_t>(st.st_dev);
+    const uint64_t inode = static_cast<uint64_t>(st.st_ino);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    information->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(inode);
+    information->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    if (!S_ISDIR(st.st_mode)) {
+        information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+        information->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    }
+    return Succeed();
+}
+
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
     if (sim::Enter("GetFileSize")) return INVALID_FILE_SIZE;
     sim::FileHandle* h = LookUp(file);
@@ -265,6 +319,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (!sim::PathFits(pattern)) return INVALID_HANDLE_VALUE;
     // Split the pattern into the folder and the last component, at a
     // separator that begins a character.
     size_t cut = std::string::npos;
@@ -330,6 +385,9 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         std::memset(&fd, 0, sizeof fd);
         fd.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
         if (!S_ISDIR(st.st_mode) && sim::ReadOnly(st)) fd.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        // A host link to a folder plays a junction, which Windows lists as a
+        // folder that is also a reparse point.
+        if (!dots && S_ISDIR(st.st_mode) && IsLink(dirFd, e)) fd.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         fd.ftCreationTime = fd.ftLastAccessTime = fd.ftLastWriteTime = FileTimeFromUnix(st.st_mtime);
         if (!S_ISDIR(st.st_mode)) {
             fd.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -31,6 +32,17 @@ void MapDrive(char letter, const std::string& hostFolder, UINT driveType) {
     std::string host = hostFolder;
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     M().drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = Drive{host, driveType};
+}
+
+bool MakeFolderLink(const std::string& linkPath, const std::string& targetPath) {
+    const std::string link = HostPath(linkPath.c_str());
+    const std::string target = HostPath(targetPath.c_str());
+    if (link.empty() || target.empty()) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(Parent(link), ec);
+    // A host symbolic link to the folder: the host follows it wherever a
+    // path passes through, as Windows follows a junction.
+    return ::symlink(target.c_str(), link.c_str()) == 0;
 }
 
 void SetListingDetail(ListingDetail detail) { M().listing = detail; }
@@ -268,7 +280,19 @@ std::vector<std::string> Components(const char* rest) {
 
 }  // namespace
 
+bool PathFits(const char* windowsPath) {
+    if (!windowsPath) return true;  // the callers refuse it on their own terms
+    size_t characters = 0;
+    for (size_t i = 0; windowsPath[i]; ++characters) {
+        i += IsDBCSLeadByte(static_cast<BYTE>(windowsPath[i])) && windowsPath[i + 1] ? 2 : 1;
+    }
+    if (characters < MAX_PATH) return true;
+    M().lastError = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+}
+
 bool Resolve(const char* windowsPath, std::string* host) {
+    if (!PathFits(windowsPath)) return false;
     std::string redirected;
     if (Wow64Redirect(windowsPath, &redirected)) return ResolveNative(redirected.c_str(), host);
     return ResolveNative(windowsPath, host);
@@ -319,6 +343,7 @@ std::string Joined(const std::string& driveHost, const std::vector<std::string>&
 }  // namespace
 
 bool WrittenPath(const char* windowsPath, std::string* host) {
+    if (!PathFits(windowsPath)) return false;
     std::string redirected;
     if (Wow64Redirect(windowsPath, &redirected)) windowsPath = redirected.c_str();
     std::string driveHost;

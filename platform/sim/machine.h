@@ -110,17 +110,24 @@ bool OpenShares(dev_t dev, ino_t ino, DWORD* shared, DWORD* accessGranted);
 // granted.  An open with no data access conflicts with nothing.
 bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share);
 
+// Whether the ANSI functions take the path: Windows converts it to UTF-16
+// in a buffer of MAX_PATH characters, terminator included, so 259
+// characters (a double-byte character counts once) is the longest that
+// works.  False, with ERROR_FILENAME_EXCED_RANGE set, for a longer one.
+bool PathFits(const char* windowsPath);
+
 // Host path of a Windows path.  Existing components are matched without
 // regard to ASCII letter case, as Windows matches names; the rest are taken
 // as given.  Returns false (with the last error set) when the path is not on
-// a mapped drive, is relative, or has a name that cannot be converted.
+// a mapped drive, is relative, is too long for the ANSI functions, or has a
+// name that cannot be converted.
 bool Resolve(const char* windowsPath, std::string* host);
 // The same without WOW64 redirection: the path as the test sees the machine.
 bool ResolveNative(const char* windowsPath, std::string* host);
 // The host path of a Windows path taken as written (redirection applied,
 // names converted, "." and ".." taken away), without looking at the host's
 // files: what Resolve gives whenever that path exists.  False when the path
-// is not on a mapped drive or a name cannot be converted.
+// is not on a mapped drive, is too long or a name cannot be converted.
 bool WrittenPath(const char* windowsPath, std::string* host);
 
 }  // namespace sim

@@ -39,6 +39,7 @@ struct SecurityState {
 
 struct ShellState {
     std::string systemFolder = "C:\\Windows\\System32";
+    std::string profilesFolder = "C:\\Users";
     Wow64 wow64 = Wow64::kAbsent;
     bool redirectionDisabled = false;
 };

@@ -76,6 +76,7 @@ FARPROC AsProc(F* f) {
 namespace sim {
 
 void SetSystemFolder(const std::string& windowsPath) { Shell().systemFolder = windowsPath; }
+void SetProfilesFolder(const std::string& windowsPath) { Shell().profilesFolder = windowsPath; }
 void SetWow64(Wow64 mode) { Shell().wow64 = mode; }
 bool Wow64RedirectionEnabled() { return !Shell().redirectionDisabled; }
 
@@ -114,6 +115,18 @@ BOOL WINAPI SHGetSpecialFolderPathA(struct HWND__*, LPSTR path, int csidl, BOOL)
     }
     if (folder.size() >= MAX_PATH) return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(path, folder.c_str(), folder.size() + 1);
+    return Succeed();
+}
+
+BOOL WINAPI GetProfilesDirectoryA(LPSTR profileDir, LPDWORD size) {
+    if (sim::Enter("GetProfilesDirectoryA")) return FALSE;
+    if (!size) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string& folder = Shell().profilesFolder;
+    const DWORD needed = static_cast<DWORD>(folder.size() + 1);
+    const DWORD given = *size;
+    *size = needed;
+    if (!profileDir || given < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(profileDir, folder.c_str(), needed);
     return Succeed();
 }
 

@@ -31,8 +31,18 @@ enum : UINT {
 // Forgets drives, open handles, failure rules and call counts.
 void Reset();
 
-// Maps a drive letter to a host folder (which must exist).
+// Maps a drive letter to a host folder (which must exist).  Two letters may
+// map to one folder, as a drive substituted for a folder of another: the
+// same files under both, with the same identity.
 void MapDrive(char letter, const std::string& hostFolder, UINT driveType = kDriveFixed);
+
+// Makes a folder link (a junction) at linkPath that leads to the folder at
+// targetPath, both Windows paths; folders on the way to the link are made.
+// The link is listed as a folder with FILE_ATTRIBUTE_REPARSE_POINT, and a
+// path through it reaches the target's files.  A link to a drive's root is
+// a volume mounted in a folder; a link to a folder above it makes a loop.
+// False when either path is not on a mapped drive or the host refuses.
+bool MakeFolderLink(const std::string& linkPath, const std::string& targetPath);
 
 // How much a listing (FindFirstFileA, FindNextFileA) tells of each entry.
 // Windows keeps attributes, size and times in the folder itself, so that a
@@ -142,6 +152,10 @@ struct RestartRequest {
     bool privilegeEnabled = false;  // the shutdown privilege was enabled when asked
 };
 const std::vector<RestartRequest>& RestartRequests();
+
+// The folder of the users' profiles as GetProfilesDirectoryA reports it;
+// default "C:\Users".  Nothing is made there.
+void SetProfilesFolder(const std::string& windowsPath);
 
 // The system folder as SHGetSpecialFolderPathA(CSIDL_SYSTEM) reports it;
 // default "C:\Windows\System32".  The 32-bit system folder is

@@ -254,7 +254,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
         return INVALID_FILE_ATTRIBUTES;
     }
     M().lastError = ERROR_SUCCESS;
-    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    if (S_ISDIR(st.st_mode)) {
+        // A junction answers for itself, not for the folder it leads to.
+        struct stat link;
+        const bool junction = ::lstat(host.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        return FILE_ATTRIBUTE_DIRECTORY | (junction ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    }
     return FILE_ATTRIBUTE_ARCHIVE | (sim::ReadOnly(st) ? FILE_ATTRIBUTE_READONLY : 0);
 }
 

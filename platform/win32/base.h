@@ -49,6 +49,7 @@ typedef BOOL* LPBOOL;
 // CreateFileA
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x00000080u  // no data access: sharing never refuses it
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
@@ -63,6 +64,11 @@ typedef BOOL* LPBOOL;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+// A folder entry that leads elsewhere: a junction, a folder link or a
+// volume mounted in a folder.
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+// Needed to open a folder at all.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 
 // System error codes the simulated machine reports.
 #define ERROR_SUCCESS 0L
@@ -82,6 +88,7 @@ typedef BOOL* LPBOOL;
 #define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_NO_TOKEN 1008L
 
@@ -119,6 +126,22 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
+
+// What a handle's file is: the volume's serial number and the file's index
+// on it name one file, whatever path reached it.
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);

@@ -14,6 +14,12 @@
 // window handle's underlying type so that this header stands on its own.
 BOOL WINAPI SHGetSpecialFolderPathA(struct HWND__* owner, LPSTR path, int csidl, BOOL create);
 
+// The folder that holds every user's profile ("C:\Users"), without a final
+// backslash.  *size is the buffer's length in characters; when it is too
+// small the call fails with ERROR_INSUFFICIENT_BUFFER and *size is set to
+// the length needed, terminator included.
+BOOL WINAPI GetProfilesDirectoryA(LPSTR profileDir, LPDWORD size);
+
 // path is a buffer of MAX_PATH characters; the result must fit in it.
 BOOL WINAPI PathAppendA(LPSTR path, LPCSTR more);
 BOOL WINAPI PathFileExistsA(LPCSTR path);

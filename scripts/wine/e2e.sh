@@ -222,7 +222,36 @@ check "the font on D: is revised" same "$D/Fonts/Sorame-Mincho-Std-W5.otf" "$WOR
 check "the other font is untouched" same "$D/Fonts/Sorame-Maru-Std-W8.otf" "$fonts/Sorame-Maru-Std-W8.otf"
 check "no temporary file is left" test -z "$(find "$C/windows/temp" "$C/users" -maxdepth 6 -type f -newer "$WORK/expected/mincho.otf" -regex '.*/[0-9]+' 2>/dev/null)"
 
-log "4. the built program's manifest and version information; the run at 96 and 144 dpi"
+# ---- per-user font (begin) -------------------------------------------------
+# A font installed for one user lives in that user's profile, deeper than
+# the walk of the drives goes: it is found after the walk and revised in
+# place.  A copy in a folder below the user's font folder is not searched.
+per_user_font_case() {
+  log "4. a font installed for one user only"
+  local profile="$C/users/${USER:-$(id -un)}"
+  [ -d "$profile" ] || profile=$(find "$C/users" -mindepth 1 -maxdepth 1 -type d ! -iname public | head -1)
+  local userfonts="$profile/AppData/Local/Microsoft/Windows/Fonts"
+  mkdir -p "$userfonts/kept"
+  cp "$fonts/Sorame-Gothic-Pro-W3.otf" "$userfonts/"
+  cp "$fonts/Sorame-Gothic-Pro-W3.otf" "$userfonts/kept/"
+  start_program
+  local start main end
+  start=$(wait_window "$TITLE")
+  key "$start" Return
+  main=$(wait_main_dialog "$start")
+  shot 07-per-user-listing
+  key "$main" Return
+  end=$(wait_window "$CONFIRM" 120)
+  key "$end" Escape
+  check "the run ends" wait_program_end 30
+  check "the user's font is revised byte for byte" same "$userfonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  check "the copy below the user's font folder is untouched" same "$userfonts/kept/Sorame-Gothic-Pro-W3.otf" "$fonts/Sorame-Gothic-Pro-W3.otf"
+  check "nothing is left beside the user's font" test "$(ls -A "$userfonts" | wc -l)" -eq 2
+}
+per_user_font_case
+# ---- per-user font (end) ---------------------------------------------------
+
+log "5. the built program's manifest and version information; the run at 96 and 144 dpi"
 check "manifest, version information, icon sizes and About box of upd.exe" check_built_resources
 build_dialog_probe
 # 150 % on a screen of 1920 x 1080, as on a common laptop; 100 % on the

@@ -259,6 +259,44 @@ Bytes SmallFont(uint32_t fontRevision, const std::string& fullName, const std::s
         .Build();
 }
 
+Bytes ClaimingNameFont(uint32_t fontRevision, uint32_t records, uint16_t claimed, uint32_t tableLength,
+                       int nameEntries) {
+    Bytes name;
+    AppendU16(name, 0);
+    AppendU16(name, static_cast<uint16_t>(records));
+    AppendU16(name, 0);  // storage from the table's first byte, over the records
+    for (uint32_t i = 0; i < records; ++i) {
+        for (uint16_t field : {uint16_t{1}, uint16_t{0}, uint16_t{0}, uint16_t{4}, claimed, uint16_t{0}}) {
+            AppendU16(name, field);
+        }
+    }
+    // The table must hold one claimed string for it to be read at all.
+    const size_t needed = std::max<size_t>({name.size(), claimed, tableLength});
+    name.resize(needed, 'N');
+
+    const Bytes head = HeadTable(fontRevision);
+    const uint32_t directory = 12 + 16 * (1 + static_cast<uint32_t>(nameEntries));
+    const uint32_t headOffset = directory;
+    const uint32_t nameOffset = headOffset + 56;
+    Bytes font;
+    AppendU32(font, 0x4F54544F);
+    AppendU16(font, static_cast<uint16_t>(1 + nameEntries));
+    for (int i = 0; i < 3; ++i) AppendU16(font, 0);
+    auto record = [&](const char* tag, uint32_t offset, uint32_t length) {
+        font.insert(font.end(), tag, tag + 4);
+        AppendU32(font, 0);
+        AppendU32(font, offset);
+        AppendU32(font, length);
+    };
+    record("head", headOffset, static_cast<uint32_t>(head.size()));
+    for (int i = 0; i < nameEntries; ++i) record("name", nameOffset, static_cast<uint32_t>(name.size()));
+    font.insert(font.end(), head.begin(), head.end());
+    font.resize(nameOffset, 0);
+    font.insert(font.end(), name.begin(), name.end());
+    font.resize((font.size() + 3) & ~size_t{3}, 0);
+    return font;
+}
+
 DiffFileRecord Entry(const char* fontName, uint32_t fromRevision) {
     DiffFileRecord e;
     std::memset(&e, 0, sizeof e);

@@ -102,6 +102,16 @@ private:
 Bytes SmallFont(uint32_t fontRevision, const std::string& fullName, const std::string& macSerial = "MAC-SERIAL-0001",
                 const std::string& winSerial = "WIN-SERIAL-0001");
 
+// A font of one head table and one name table whose records each claim a
+// string far longer than the table could hold once re-packed: `records`
+// records (all Macintosh name ID 4), each claiming the `claimed` bytes from
+// the table's first byte (storage offset 0, string offset 0); the table is
+// padded to hold them, or to `tableLength` bytes when that is longer.  `nameEntries`
+// directory entries all point at that one table.  The shapes that once
+// overran or exhausted the name-table model.
+Bytes ClaimingNameFont(uint32_t fontRevision, uint32_t records, uint16_t claimed, uint32_t tableLength = 0,
+                       int nameEntries = 1);
+
 // The search's record of a difference file, as identification sees it.
 DiffFileRecord Entry(const char* fontName, uint32_t fromRevision);
 

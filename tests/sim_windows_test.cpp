@@ -2,7 +2,9 @@
 // templates, the modal loop, the dialog manager's keys, the scripted user.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dialogs/messagedialogs.h"
 #include "platform/framework/afxwin.h"
@@ -230,6 +232,75 @@ TEST_F(SimWindowsTest, TheSystemMenuEntryRunsItsHandlerAndOtherCommandsGetTheDef
     EXPECT_EQ(menu[1].value, IDM_ABOUTBOX);
     ASSERT_EQ(sim::EventsOf(UiEvent::kCreated, IDD_ABOUTBOX).size(), 1u);
     EXPECT_EQ(sim::EventsOf(UiEvent::kCreated, IDD_ABOUTBOX)[0].text, "Korvaneフォント Updaterのﾊﾞｰｼﾞｮﾝ情報");
+}
+
+bool CentredOn(const RECT& r, const RECT& around) {
+    return std::abs((r.left + r.right) - (around.left + around.right)) <= 1 &&
+           std::abs((r.top + r.bottom) - (around.top + around.bottom)) <= 1;
+}
+bool Inside(const RECT& r, const RECT& area) {
+    return r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom;
+}
+
+TEST_F(SimWindowsTest, AModalDialogIsCentredOnItsVisibleOwnerElseOnTheWorkAreaAndKeptOnIt) {
+    enum Expect { kOnOwner, kOnWorkArea, kWithinWorkArea };
+    struct Case {
+        const char* what;
+        POINT ownerAt;
+        bool ownerShown;
+        Expect expect;
+    };
+    const Case cases[] = {
+        {"owner on screen", {40, 60}, true, kOnOwner},
+        {"owner in the bottom-right corner", {900, 650}, true, kWithinWorkArea},
+        {"owner above and left of the screen", {-500, -300}, true, kWithinWorkArea},
+        {"owner hidden", {40, 60}, false, kOnWorkArea},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+        sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    }
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDCANCEL));
+    CTestDialog dialog;
+    size_t next = 0;
+    std::vector<RECT> ownerRects;
+    dialog.onRun = [&](CTestDialog* d) {
+        const Case& c = cases[next++];
+        SetWindowPos(d->m_hWnd, nullptr, c.ownerAt.x, c.ownerAt.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        if (!c.ownerShown) d->ShowWindow(SW_HIDE);
+        RECT owner{};
+        EXPECT_TRUE(GetWindowRect(d->m_hWnd, &owner));
+        ownerRects.push_back(owner);
+        CMessageDialog question(d);
+        question.DoModal();
+        d->ShowWindow(SW_SHOW);
+    };
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+
+    // A template that centres its dialog itself is left to the system.
+    sim::Answer(IDD_WAIT_DIALOG, sim::Press(VK_ESCAPE));
+    CDialog centred(IDD_WAIT_DIALOG);
+    EXPECT_EQ(centred.DoModal(), IDCANCEL);
+
+    std::vector<sim::Placement> main, questions;
+    for (const sim::Placement& p : sim::Placements()) {
+        if (p.dialog == IDD_UPDATER_DIALOG) main.push_back(p);
+        if (p.dialog == IDD_MESSAGE_DIALOG) questions.push_back(p);
+        EXPECT_NE(p.dialog, IDD_WAIT_DIALOG);
+    }
+    const RECT work = sim::WorkArea();
+    ASSERT_GE(main.size(), 1u);
+    EXPECT_TRUE(CentredOn(main[0].rect, work)) << "without an owner: the work area";
+    ASSERT_EQ(questions.size(), sizeof cases / sizeof cases[0]) << sim::TranscriptText();
+    for (size_t i = 0; i < questions.size(); ++i) {
+        const RECT& r = questions[i].rect;
+        EXPECT_TRUE(Inside(r, work)) << cases[i].what;
+        if (cases[i].expect == kOnOwner) {
+            EXPECT_TRUE(CentredOn(r, ownerRects[i])) << cases[i].what;
+        } else if (cases[i].expect == kOnWorkArea) {
+            EXPECT_TRUE(CentredOn(r, work)) << cases[i].what;
+        }
+    }
 }
 
 TEST_F(SimWindowsTest, AQueuedClickWaitsForThePumpAndIsDroppedWhenItsWindowIsGone) {

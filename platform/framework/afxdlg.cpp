@@ -5,6 +5,55 @@
 
 #include "platform/framework/afxwin.h"
 
+namespace {
+
+// Whether a dialog template says where its dialog goes: centred by the
+// system (DS_CENTER, DS_CENTERMOUSE) or at a position of its own.
+bool TemplatePlacesDialog(const std::vector<unsigned char>& dialogTemplate, bool extended) {
+    const size_t styleAt = extended ? 12 : 0;
+    const size_t xAt = extended ? 18 : 10;
+    if (dialogTemplate.size() < xAt + 4) return true;  // too short to say: leave it be
+    DWORD style = 0;
+    std::memcpy(&style, &dialogTemplate[styleAt], sizeof style);
+    short x = 0, y = 0;
+    std::memcpy(&x, &dialogTemplate[xAt], sizeof x);
+    std::memcpy(&y, &dialogTemplate[xAt + 2], sizeof y);
+    return (style & (DS_CENTER | DS_CENTERMOUSE)) != 0 || x != 0 || y != 0;
+}
+
+// Centres a dialog on its owner when the owner is on screen, else on the
+// work area of the owner's monitor (or of its own), and keeps it inside that
+// work area with its top-left corner first, so that the caption stays within
+// reach even when the dialog is larger than the screen.  When the system
+// cannot say where things are, the dialog stays where it is.
+void CentreDialog(HWND window, HWND owner) {
+    RECT self;
+    if (!::GetWindowRect(window, &self)) return;
+    const HMONITOR monitor = ::MonitorFromWindow(owner ? owner : window, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (!monitor || !::GetMonitorInfoA(monitor, &info)) return;
+    const RECT work = info.rcWork;
+    RECT around = work;
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) {
+        RECT ownerRect;
+        if (::GetWindowRect(owner, &ownerRect)) around = ownerRect;
+    }
+    const LONG width = self.right - self.left;
+    const LONG height = self.bottom - self.top;
+    LONG x = around.left + ((around.right - around.left) - width) / 2;
+    LONG y = around.top + ((around.bottom - around.top) - height) / 2;
+    if (x + width > work.right) x = work.right - width;
+    if (x < work.left) x = work.left;
+    if (y + height > work.bottom) y = work.bottom - height;
+    if (y < work.top) y = work.top;
+    ::SetWindowPos(window, nullptr, static_cast<int>(x), static_cast<int>(y), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 // The one dialog procedure of every framework dialog.  The object comes in
 // through WM_INITDIALOG's parameter and stays in the window's user data.
 INT_PTR CALLBACK AfxDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -80,6 +129,7 @@ INT_PTR CDialog::DoModal() {
     std::vector<unsigned char> copy(data, data + size);
     const bool extended = copy[0] == 1 && copy[1] == 0 && copy[2] == 0xFF && copy[3] == 0xFF;
     const size_t styleAt = extended ? 12 : 0;
+    const bool placed = TemplatePlacesDialog(copy, extended);
     DWORD style = 0;
     std::memcpy(&style, &copy[styleAt], sizeof style);
     style &= ~static_cast<DWORD>(WS_VISIBLE);
@@ -94,6 +144,9 @@ INT_PTR CDialog::DoModal() {
     const HWND window = ::CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()), owner,
                                                      AfxDialogProc, reinterpret_cast<LPARAM>(this));
     if (window && m_continueModal && m_hWnd) {
+        // Placed after the initialisation, which may have hidden or moved
+        // the owner, and before the dialog first appears.
+        if (!placed) CentreDialog(m_hWnd, owner);
         ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
         RunModalLoop();
     }

@@ -73,6 +73,10 @@ struct Machine {
     SecurityState security;
     ShellState shell;
     std::function<void(const char*, uint64_t)> callHook;
+
+    // Window positions (geometry.cpp): where the program put each window.
+    std::map<HWND, POINT> windowAt;
+    std::vector<Placement> placements;
 };
 
 Machine& M();

@@ -96,4 +96,16 @@ DWORD WindowStyle(HWND window);
 std::string ClassName(HWND window);
 int OpenWindowCount();
 
+// Where windows stand, in pixels.  The screen is 1024 x 768 with a task bar
+// of 40 pixels at the bottom.  A dialog stands where the program last put it
+// (SetWindowPos); one never placed stands at the top left, or in the middle
+// of the work area when its template says DS_CENTER, as Windows does.
+RECT WorkArea();
+struct Placement {
+    int dialog;  // template ID
+    RECT rect;   // the window's rectangle after the move
+};
+// Every move of a dialog, in order.
+const std::vector<Placement>& Placements();
+
 }  // namespace sim

@@ -100,6 +100,7 @@ typedef ULONG_PTR DWORD_PTR;
 #define DS_MODALFRAME 0x80L
 #define DS_SETFOREGROUND 0x200L
 #define DS_CENTER 0x0800L
+#define DS_CENTERMOUSE 0x1000L
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_TYPEMASK 0x0000000FL
@@ -277,6 +278,28 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint);
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
 BOOL WINAPI DrawIcon(HDC dc, int x, int y, HICON icon);
 BOOL WINAPI MessageBeep(UINT type);
+
+// Where windows are: screen coordinates in pixels.  Each monitor has a work
+// area, the part not taken by the task bar.
+typedef struct HMONITOR__* HMONITOR;
+typedef struct tagMONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+} MONITORINFO, *LPMONITORINFO;
+#define MONITOR_DEFAULTTONULL 0x00000000u
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001u
+#define MONITOR_DEFAULTTONEAREST 0x00000002u
+#define MONITORINFOF_PRIMARY 0x00000001u
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOACTIVATE 0x0010u
+BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+HMONITOR WINAPI MonitorFromWindow(HWND window, DWORD flags);
+BOOL WINAPI GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info);
 
 // Messages and the queue.
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

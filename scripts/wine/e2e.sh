@@ -4,7 +4,9 @@
 # C:\windows\Fonts and on a second fixed drive, the program with its host
 # folder.  Afterwards the fonts are compared byte for byte with what the
 # makers' tool builds from the same inputs, and a screenshot of each dialog
-# is kept.
+# is kept.  Then the built file's manifest and version information are read
+# back, and a revision at 144 and at 96 dpi shows its dialogs centred, on the
+# screen and with every text fitting.
 #
 #   scripts/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]
 #
@@ -59,6 +61,115 @@ check() {  # check WHAT CONDITION...
   if "$@"; then log "ok: $what"; else log "FAILED: $what"; failures=$((failures + 1)); fi
 }
 same() { cmp -s "$1" "$2"; }
+
+# ---- The program on today's Windows: its resources, DPI and placement ----
+# The manifest, version information, icon sizes and About box, read back
+# from the built executable.
+check_built_resources() {
+  local ok=0
+  python3 scripts/wine/check_resources.py "$winbuild/upd.exe" >"$WORK/resources.txt" 2>&1 || ok=$?
+  sed 's/^/    /' "$WORK/resources.txt"
+  return $ok
+}
+
+# A probe that measures a dialog of the running program (scripts/wine/dlgprobe.cpp).
+build_dialog_probe() {
+  x86_64-w64-mingw32-g++ -municode -O1 -static -o "$WORK/dlgprobe.exe" scripts/wine/dlgprobe.cpp -lgdi32 -luser32
+}
+# probe_dialog OUT TITLE FACE POINTS [WAIT_MS]: the probe's report in OUT.
+probe_dialog() {
+  local out=$1
+  shift
+  (cd "$WORK" && "$WINE" dlgprobe.exe "$@") 2>>"$WORK/wine.log" | tr -d '\r' >"$out" || true
+}
+# The dialog in report $1 is wholly on the work area and every text fits.
+probe_fits() { grep -q '^verdict ok$' "$1"; }
+# The dialog stands in the middle of its owner, or of the work area when it
+# has none on screen (to a pixel of rounding; the frame may add one more).
+probe_centred() {
+  awk '$1 == "window" { x = ($2 + $4) / 2; y = ($3 + $5) / 2 }
+       $1 == "expected-centre" { ex = $2; ey = $3 }
+       END { dx = x - ex; dy = y - ey; exit !(NR > 0 && dx * dx <= 9 && dy * dy <= 9) }' "$1"
+}
+# probe_shows REPORT TEXT...: every text is that of a control of the dialog.
+probe_shows() {
+  local report=$1 text
+  shift
+  for text in "$@"; do grep -q "^control .* $text" "$report" || return 1; done
+}
+
+# set_dpi N: the screen's resolution (Wine's LogPixels), taken up by the next
+# Wine process once the running ones are gone.
+set_dpi() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w
+  "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  "$WINESERVER" -w
+}
+
+# use_screen WxH: the next Wine processes show on an X server of that size, our
+# own (WxH empty: the one the test started with).  Wine's processes end
+# first: a new desktop starts on the new server.
+SCREEN_XVFB_PID=
+use_screen() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w
+  if [ -n "$SCREEN_XVFB_PID" ]; then
+    kill "$SCREEN_XVFB_PID" 2>/dev/null || true
+    SCREEN_XVFB_PID=
+    export DISPLAY=$FIRST_DISPLAY
+  fi
+  [ -n "$1" ] || return 0
+  FIRST_DISPLAY=$DISPLAY
+  local n=120
+  while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 "${1}x24" -nolisten tcp >/dev/null 2>&1 &
+  SCREEN_XVFB_PID=$!
+  trap 'stop_all; kill "$SCREEN_XVFB_PID" 2>/dev/null || true' EXIT
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "no X server on $DISPLAY" >&2
+  return 1
+}
+
+# dpi_run N [WxH]: an update run at N dots per inch (on a screen of WxH
+# pixels, else the usual one) with the fonts installed anew; the start,
+# progress and end dialogs are measured and photographed.
+dpi_run() {
+  local dpi=$1 start main end r=$WORK/probe-$1
+  use_screen "${2:-}"
+  set_dpi "$dpi"
+  install_fonts
+  start_program
+  start=$(wait_window "$TITLE")
+  probe_dialog "$r-start.txt" "$TITLE" "ＭＳ Ｐゴシック" 9
+  key "$start" Return
+  main=$(wait_main_dialog "$start")
+  # The progress dialog lasts a few seconds: the probe waits for it.
+  probe_dialog "$r-progress.txt" "フォントを改訂中" "MS Shell Dlg" 8 30000 &
+  local probe=$!
+  key "$main" Return
+  wait_window "フォントを改訂中" 30 >/dev/null && shot "dpi$dpi-progress" || true
+  wait "$probe" || true
+  end=$(wait_window "$CONFIRM" 120)
+  probe_dialog "$r-end.txt" "$CONFIRM" "MS Shell Dlg" 8
+  shot "dpi$dpi-normal-end"
+  key "$end" Escape
+  check "$dpi dpi: the run ends" wait_program_end 30
+  check "$dpi dpi: the resolution is the one asked for" grep -q "^dpi $dpi\$" "$r-end.txt"
+  check "$dpi dpi: the progress dialog fits and shows its texts" \
+    eval 'probe_fits "$r-progress.txt" && probe_shows "$r-progress.txt" 全体の進捗 現在の進捗 "中　止"'
+  check "$dpi dpi: the end dialog fits and shows its texts" \
+    eval 'probe_fits "$r-end.txt" && probe_shows "$r-end.txt" 改訂が正常に終了しました。 再起動 キャンセル'
+  check "$dpi dpi: the progress dialog is centred" probe_centred "$r-progress.txt"
+  check "$dpi dpi: the end dialog is centred" probe_centred "$r-end.txt"
+  check "$dpi dpi: the start dialog is centred" probe_centred "$r-start.txt"
+  check "$dpi dpi: the font in C:\\windows\\Fonts is revised" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  [ -z "${2:-}" ] || use_screen ""
+}
+# ---- end of the program on today's Windows ----
 
 log "1. a second copy started while the first runs ends silently"
 start_program
@@ -139,6 +250,14 @@ per_user_font_case() {
 }
 per_user_font_case
 # ---- per-user font (end) ---------------------------------------------------
+
+log "5. the built program's manifest and version information; the run at 96 and 144 dpi"
+check "manifest, version information, icon sizes and About box of upd.exe" check_built_resources
+build_dialog_probe
+# 150 % on a screen of 1920 x 1080, as on a common laptop; 100 % on the
+# usual small one.
+dpi_run 144 1920x1080
+dpi_run 96  # last, so that what follows runs at the usual resolution
 
 log "screenshots: $SHOTS"
 if [ "$failures" -ne 0 ]; then

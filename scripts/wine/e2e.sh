@@ -6,7 +6,8 @@
 # makers' tool builds from the same inputs, and a screenshot of each dialog
 # is kept.  Then the built file's manifest and version information are read
 # back, and a revision at 144 and at 96 dpi shows its dialogs centred, on the
-# screen and with every text fitting.
+# screen and with every text fitting.  Last, a font held as Windows holds a
+# loaded font is replaced at the next start of Windows.
 #
 #   scripts/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]
 #
@@ -258,6 +259,64 @@ build_dialog_probe
 # usual small one.
 dpi_run 144 1920x1080
 dpi_run 96  # last, so that what follows runs at the usual resolution
+
+# ---- font in use (begin) ---------------------------------------------------
+# Windows keeps a font it has loaded from outside its own font folder mapped,
+# and refuses to replace it while it is loaded.  A small helper holds the
+# font on D: the same way (scripts/wine/fontholder.cpp): Wine then refuses
+# the move over it but lets the program read it exclusively.  The run still
+# succeeds; the verified copy waits beside the font until Windows next
+# starts, which "wineboot -r" stands for (Wine carries out the moves
+# scheduled for the next start when it boots).  Last of all, so that no
+# later step boots Wine with a move still scheduled.
+font_in_use_case() {
+  log "6. a font in use, replaced at the next start of Windows"
+  local font="$D/Fonts/Sorame-Mincho-Std-W5.otf" stop="$C/fontholder.stop" held="$WORK/fontholder.out"
+  local report="$WORK/in-use-end.txt" holder start main end pending
+  # The end dialog's text as the probe prints it (a line break as \n).
+  local message='改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'
+  x86_64-w64-mingw32-g++ -municode -O1 -static -o "$WORK/fontholder.exe" scripts/wine/fontholder.cpp
+  [ -e "$WORK/dlgprobe.exe" ] || build_dialog_probe
+  install_fonts
+  rm -f "$stop"
+  (cd "$WORK" && "$WINE" fontholder.exe 'D:\Fonts\Sorame-Mincho-Std-W5.otf' 'C:\fontholder.stop') \
+    >"$held" 2>>"$WORK/wine.log" &
+  holder=$!
+  for _ in $(seq 100); do grep -q '^held' "$held" && break; sleep 0.2; done
+  check "the helper holds the font on D:" grep -q '^held' "$held"
+
+  start_program
+  start=$(wait_window "$TITLE")
+  key "$start" Return
+  main=$(wait_main_dialog "$start")
+  key "$main" Return
+  end=$(wait_window "$CONFIRM" 120)
+  probe_dialog "$report" "$CONFIRM" "MS Shell Dlg" 8
+  shot 10-in-use-normal-end
+  key "$end" Escape
+  check "the run ends" wait_program_end 30
+  check "the run ends with the normal end and its offer to restart" \
+    eval 'probe_shows "$report" 再起動 キャンセル && grep -qF "$message" "$report"'
+  check "the font not in use is revised at once" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  check "the font in use is still the old one" same "$font" "$fonts/Sorame-Mincho-Std-W5.otf"
+  pending=$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')
+  check "the revised font waits beside it, and nothing else" \
+    eval '[ "$(printf "%s\n" "$pending" | wc -l)" -eq 1 ] && case "$pending" in */~upd?.pnd) same "$pending" "$WORK/expected/mincho.otf" ;; *) false ;; esac'
+
+  # The helper lets the font go and ends before Windows starts again.
+  touch "$stop"
+  local ended=1
+  for _ in $(seq 100); do kill -0 "$holder" 2>/dev/null || { ended=0; break; }; sleep 0.2; done
+  check "the helper has ended" test "$ended" -eq 0
+  wait "$holder" 2>/dev/null || true
+  rm -f "$stop"
+  "$WINE" wineboot -r >/dev/null 2>&1
+  check "after the restart the font is the revised one" same "$font" "$WORK/expected/mincho.otf"
+  check "after the restart nothing is left beside it" test -z "$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')"
+  check "the other font on D: is untouched" same "$D/Fonts/Sorame-Maru-Std-W8.otf" "$fonts/Sorame-Maru-Std-W8.otf"
+}
+font_in_use_case
+# ---- font in use (end) -----------------------------------------------------
 
 log "screenshots: $SHOTS"
 if [ "$failures" -ne 0 ]; then

@@ -97,12 +97,11 @@ void OnSleep(std::function<void(DWORD milliseconds)> hook);
 // end the process there.
 void OnCall(std::function<void(const char* api, uint64_t total)> hook);
 
-// Another process holds the file as Windows holds a font it has loaded:
-// mapped, without data access of its own, sharing what `share` says, until
+// Another process opens the file for reading with the given sharing and
+// keeps it open (as Windows keeps a font it has loaded) until
 // ReleaseFileElsewhere or a simulated restart.  Without FILE_SHARE_DELETE no
-// one can replace or delete it, while reading it goes on.  Not counted in
-// OpenHandleCount.
-void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
+// one can replace or delete it.  Not counted in OpenHandleCount.
+void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ);
 void ReleaseFileElsewhere(const std::string& windowsPath);
 
 // Moves asked for with MOVEFILE_DELAY_UNTIL_REBOOT, in order, as Windows

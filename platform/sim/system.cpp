@@ -255,9 +255,7 @@ void HoldFileElsewhere(const std::string& windowsPath, DWORD share) {
     held.host = host;
     held.dev = st.st_dev;
     held.ino = st.st_ino;
-    // Mapped rather than read: no data access of its own, so that it keeps
-    // no one from reading the file, only from replacing or deleting it.
-    held.access = 0;
+    held.access = GENERIC_READ;
     held.share = share;
     M().heldElsewhere.push_back(held);
 }

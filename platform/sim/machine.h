@@ -72,7 +72,7 @@ struct Machine {
 
 Machine& M();
 
-// The window side (windows.cpp): forgets every window, the queue, the script
+// The window side (window_core.cpp): forgets every window, the queue, the script
 // and the transcript; notes a Sleep in the transcript.
 void ResetWindows();
 void RecordSleep(DWORD milliseconds);

@@ -187,6 +187,7 @@ std::string TranscriptText() {
             std::snprintf(line, sizeof line, " %lld", e.value);
             out += line;
         }
+        if (e.kind == UiEvent::kSleep && !e.text.empty()) out += " (unpainted: " + e.text + ")";
         if (!e.by.empty()) out += " by " + e.by;
         out += "\n";
     }

@@ -162,7 +162,11 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
     if (command == SW_RESTORE || command == SW_SHOWNORMAL) w->iconic = false;
     if (!wasVisible) {
         w->shownOrder = ++W().showCounter;
+        // A window that appears paints itself and every control on it.
         w->invalid = true;
+        for (HWND c : w->children) {
+            if (sim::Window* child = Find(c)) child->invalid = true;
+        }
         if (w->isDialog) sim::NoteFor(window, sim::UiEvent::kShown);
     }
     return wasVisible;
@@ -171,10 +175,7 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
 BOOL WINAPI UpdateWindow(HWND window) {
     sim::Window* w = Find(window);
     if (!w) return FALSE;
-    if (w->isDialog && w->visible && w->invalid) {
-        sim::Send(window, WM_PAINT, 0, 0);
-        if (sim::Window* still = Find(window)) still->invalid = false;
-    }
+    sim::PaintNow(window);
     return TRUE;
 }
 
@@ -316,9 +317,9 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL) {
         for (auto& entry : W().windows) entry.second.invalid = true;
         return TRUE;
     }
-    sim::Window* d = sim::DialogOf(window);
-    if (!d) return FALSE;
-    d->invalid = true;
+    sim::Window* w = Find(window);
+    if (!w) return FALSE;
+    w->invalid = true;
     return TRUE;
 }
 

@@ -90,6 +90,9 @@ LRESULT GetText(HWND h, WPARAM max, LPARAM buffer) {
 LRESULT ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = Find(h);
     if (!w) return 0;
+    // What changes a control's look leaves it to be painted: a control
+    // paints itself only when it gets WM_PAINT.
+    if (message == WM_SETTEXT || message == PBM_SETPOS || message == LVM_INSERTITEMA) w->invalid = true;
     switch (message) {
     case WM_SETTEXT: return SetText(h, reinterpret_cast<LPCSTR>(lParam));
     case WM_GETTEXT: return GetText(h, wParam, lParam);
@@ -366,7 +369,8 @@ bool TakeMessage(LPMSG out, HWND window, UINT low, UINT high, bool remove) {
     // With nothing queued, a window that needs painting gets WM_PAINT.
     for (auto& entry : W().windows) {
         Window& w = entry.second;
-        if (w.isDialog && w.visible && w.invalid && (!window || w.handle == window) &&
+        if (w.invalid && !w.destroying && IsWindowVisible(w.handle) &&
+            (!window || w.handle == window || IsChild(window, w.handle)) &&
             (low == 0 && high == 0 ? true : (WM_PAINT >= low && WM_PAINT <= high))) {
             *out = MSG{};
             out->hwnd = w.handle;
@@ -375,6 +379,31 @@ bool TakeMessage(LPMSG out, HWND window, UINT low, UINT high, bool remove) {
         }
     }
     return false;
+}
+
+void PaintNow(HWND h) {
+    Window* w = Find(h);
+    if (!w || !IsWindowVisible(h)) return;
+    if (w->invalid) {
+        Send(h, WM_PAINT, 0, 0);
+        w = Find(h);
+        if (!w) return;
+        w->invalid = false;
+    }
+    const std::vector<HWND> children = w->children;
+    for (HWND c : children) PaintNow(c);
+}
+
+std::string Unpainted() {
+    std::string list;
+    for (const auto& entry : W().windows) {
+        const Window& w = entry.second;
+        if (!w.invalid || w.destroying || !IsWindowVisible(w.handle)) continue;
+        char one[32];
+        std::snprintf(one, sizeof one, "%s%d:%d", list.empty() ? "" : " ", TemplateOf(w.handle), w.isDialog ? 0 : w.id);
+        list += one;
+    }
+    return list;
 }
 
 // ---------------------------------------------------------------------------
@@ -386,6 +415,9 @@ void RecordSleep(DWORD milliseconds) {
     UiEvent e;
     e.kind = UiEvent::kSleep;
     e.value = milliseconds;
+    // What is on screen through the pause: a window still waiting for its
+    // WM_PAINT shows its old look, or nothing, until the program pumps.
+    e.text = Unpainted();
     Note(e);
 }
 

@@ -123,6 +123,12 @@ HWND CreateFromTemplate(const DialogTemplate& t, int templateId, HWND parent, DL
 // The dialog that takes input: the visible, enabled dialog shown last.
 HWND ActiveDialogWindow();
 
+// Painting.  PaintNow paints a visible window that needs it, then its
+// children, as UpdateWindow does; Unpainted lists the visible windows that
+// still need painting ("dialog:control", control 0 for a dialog itself).
+void PaintNow(HWND h);
+std::string Unpainted();
+
 // The queue.
 void Post(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
 bool TakeMessage(LPMSG out, HWND window, UINT low, UINT high, bool remove);

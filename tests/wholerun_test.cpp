@@ -442,6 +442,29 @@ TEST_F(WholeRunTest, ARunStopsAtTheFirstFailureAndNamesTheFileConcerned) {
     EXPECT_TRUE(sim::RestartRequests().empty());
 }
 
+// The temporary folder's access rule refuses new files while its other files
+// stay usable: the first font cannot be revised, the run names its
+// difference file, and no font, nor anything else, is touched.
+TEST_F(WholeRunTest, ATemporaryFolderThatRefusesNewFilesEndsTheRunWithEveryFontUntouched) {
+    INSTALL_TARGETS();
+    Put("C:\\Windows\\Temp\\earlier.tmp", testdata::BytesOf("left by another program"));
+    const auto fontsBefore = testdata::FilesIn("C:\\Windows\\Fonts");
+    sim::RefuseNewFiles("C:\\Windows\\Temp");
+    AcceptStart();
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+    sim::Answer(IDD_END_DIALOG, sim::Click(IDOK));
+    RunProgram();
+
+    EXPECT_EQ(Dialogs(), (std::vector<int>{IDD_UPDATER_DIALOG, IDD_START_DIALOG, IDD_WAIT_DIALOG,
+                                           IDD_PROGRESS_DIALOG, IDD_END_DIALOG}));
+    EXPECT_EQ(Shown(IDD_END_DIALOG, IDC_END_MESSAGE), Message(IDS_TEMP_CREATE_FAILED, "Sorame-Gothic-Pro-W3.pa"));
+    ExpectAllUntouched();
+    EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Fonts"), fontsBefore);
+    EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Temp"), (std::vector<std::string>{"earlier.tmp"}));
+    // What the reports showed was on screen through every pause of the run.
+    for (const auto& sleep : sim::EventsOf(UiEvent::kSleep)) EXPECT_EQ(sleep.text, "") << sleep.value;
+}
+
 TEST_F(WholeRunTest, AStopConfirmedInTheFirstFontEndsTheRunWithNothingElseTouched) {
     INSTALL_TARGETS();
     struct Case {

@@ -56,6 +56,7 @@ struct Machine {
     uint64_t total = 0;
     DWORD lastError = 0;
     ListingDetail listing = kListFull;
+    std::vector<std::string> refusingNewFiles;  // host folders (RefuseNewFiles)
 
     // System side (system.cpp).
     std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
@@ -105,6 +106,9 @@ bool OpenShares(dev_t dev, ino_t ino, DWORD* shared, DWORD* accessGranted);
 // the access it asks for, and its own sharing allows every access already
 // granted.  An open with no data access conflicts with nothing.
 bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share);
+
+// Whether the folder's access rule refuses new files in it.
+bool RefusesNewFiles(const std::string& hostFolder);
 
 // Host path of a Windows path.  Existing components are matched without
 // regard to ASCII letter case, as Windows matches names; the rest are taken

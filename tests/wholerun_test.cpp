@@ -465,6 +465,30 @@ TEST_F(WholeRunTest, ATemporaryFolderThatRefusesNewFilesEndsTheRunWithEveryFontU
     for (const auto& sleep : sim::EventsOf(UiEvent::kSleep)) EXPECT_EQ(sleep.text, "") << sleep.value;
 }
 
+// Each question belongs to the window it was asked from, which it disables
+// while it runs and activates again when answered: never to the main dialog
+// while that is hidden, which would then take the keyboard.
+TEST_F(WholeRunTest, EveryQuestionIsOwnedByTheDialogItWasAskedFrom) {
+    INSTALL_TARGETS();
+    sim::Answer(IDD_START_DIALOG, sim::Press(VK_ESCAPE));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    AcceptStart();
+    sim::AtText(IDD_WAIT_DIALOG, IDC_WAIT_STATUS, 1, sim::Click(IDC_WAIT_STOP));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+    sim::AtPosition(IDD_PROGRESS_DIALOG, IDC_PROGRESS_STEP, 1, sim::Click(IDC_PROGRESS_STOP));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_NORMAL_END_DIALOG, sim::Click(IDCANCEL));
+    RunProgram();
+    std::vector<long long> owners;
+    for (const auto& created : sim::EventsOf(UiEvent::kCreated, IDD_MESSAGE_DIALOG)) owners.push_back(created.value);
+    EXPECT_EQ(owners, (std::vector<long long>{IDD_START_DIALOG, IDD_WAIT_DIALOG, IDD_UPDATER_DIALOG,
+                                              IDD_PROGRESS_DIALOG}));
+    EXPECT_TRUE(Revised(kGothic, Real("Sorame-Gothic-Pro-W3").installed));
+}
+
 TEST_F(WholeRunTest, AStopConfirmedInTheFirstFontEndsTheRunWithNothingElseTouched) {
     INSTALL_TARGETS();
     struct Case {

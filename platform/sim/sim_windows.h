@@ -50,7 +50,7 @@ int PendingUserActions();
 // What the program showed, in order.
 struct UiEvent {
     enum Kind {
-        kCreated,    // text: title
+        kCreated,    // text: title; value: the owner's template (0: none)
         kShown,
         kHidden,
         kDestroyed,

@@ -219,6 +219,21 @@ HWND WINAPI GetParent(HWND window) {
     return w ? w->parent : nullptr;
 }
 
+HWND WINAPI GetLastActivePopup(HWND owner) {
+    if (!Find(owner)) return nullptr;
+    // The owned dialog on screen that was shown or activated last.
+    HWND last = owner;
+    uint64_t order = 0;
+    for (const auto& entry : W().windows) {
+        const sim::Window& w = entry.second;
+        if (w.isDialog && w.parent == owner && w.visible && !w.destroying && w.shownOrder > order) {
+            last = w.handle;
+            order = w.shownOrder;
+        }
+    }
+    return last;
+}
+
 HWND WINAPI GetDlgItem(HWND dialog, int id) {
     sim::Window* d = Find(dialog);
     if (!d) return nullptr;

@@ -288,7 +288,7 @@ HWND CreateFromTemplate(const DialogTemplate& t, int templateId, HWND parent, DL
         d.enabled = !(t.style & WS_DISABLED);
         W().windows[reinterpret_cast<uintptr_t>(h)] = d;
     }
-    NoteFor(h, UiEvent::kCreated, t.title);
+    NoteFor(h, UiEvent::kCreated, t.title, TemplateOf(parent));
     HWND focus = nullptr;
     for (const ItemTemplate& item : t.items) {
         const HWND c = NewWindowHandle();

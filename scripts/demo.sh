@@ -6,7 +6,8 @@
 #
 # With a display (DISPLAY set) the program is yours to drive.  Without one it
 # runs in a virtual X server, driven from the keyboard: first a whole
-# revision through every dialog (the stop questions answered いいえ), then a
+# revision through every dialog (the stop questions answered いいえ, the
+# version information opened from the system menu), then a
 # run whose difference file was damaged.  Each dialog is saved as a
 # screenshot and its texts are checked.  The end tells what became of each
 # font.  Everything the demo makes stays in build-demo/ and build-win/.
@@ -102,6 +103,7 @@ checked() {
   fi
 }
 
+ABOUT="Korvaneフォント Updaterのﾊﾞｰｼﾞｮﾝ情報"
 abort_question='フォントの改訂を中止します。\n\n中止する場合は、”はい”ボタン、\n中止しない場合は、”いいえ”ボタンを押してください。'
 status=0
 if [ "$interactive" = 1 ]; then
@@ -130,12 +132,19 @@ else
   main=$(wait_main_dialog "$start")
   checked 05-fonts-found "$TITLE" '実行' '中止' \
     '検索した結果、下記のフォントが改訂の対象となります。\n\n\n改訂を実行する場合は、”実行”を押してください。'
+  key "$main" alt+space                     # the system menu; its last entry:
+  sleep 0.5
+  xdotool key Up Return                     # the version information
+  about=$(wait_window "$ABOUT" 20)
+  checked 06-about "$ABOUT" 'OK'
+  key "$about" Return
+  wait_gone "$ABOUT" 20
   capture "フォントを改訂中"
   key "$main" Return                        # 実行
   wait_window "フォントを改訂中" 30 >/dev/null
-  checked 06-revising "フォントを改訂中" '全体の進捗' '現在の進捗' '中　止' '~^[0-9]+%$' '~の改訂をしています。$'
+  checked 07-revising "フォントを改訂中" '全体の進捗' '現在の進捗' '中　止' '~^[0-9]+%$' '~の改訂をしています。$'
   end=$(wait_window "$CONFIRM" 120)
-  checked 07-revision-ended "$CONFIRM" '再起動' 'キャンセル' \
+  checked 08-revision-ended "$CONFIRM" '再起動' 'キャンセル' \
     '改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'
   key "$end" Escape                         # キャンセル: no restart
   wait_program_end 60
@@ -153,7 +162,7 @@ else
   main=$(wait_main_dialog "$start")
   key "$main" Return
   end=$(wait_window "$CONFIRM" 120)
-  checked 08-revision-failed "$CONFIRM" 'はい' "改訂ファイル(${TARGETS[0]}.pa)の読み込みに失敗しました。"
+  checked 09-revision-failed "$CONFIRM" 'はい' "改訂ファイル(${TARGETS[0]}.pa)の読み込みに失敗しました。"
   key "$end" Return
   wait_program_end 60
   log "what became of each font: the run stopped at the first, before anything was written"

@@ -79,6 +79,13 @@ const std::vector<const char*>& CallLog();
 // Number of handles (files and listings) still open: a leak detector for tests.
 int OpenHandleCount();
 
+// An access rule of a folder, as an access control list would set it: no new
+// file may be made in that folder (not in the ones below it), whether by
+// CreateFileA, CopyFileA or a move into it, which fail with access denied;
+// the files already there are read, written and deleted as before.  The
+// folder must exist.
+void RefuseNewFiles(const std::string& windowsFolder);
+
 // The program's own path (GetModuleFileNameA) and the temporary folder
 // (GetTempPathA, which ends with a backslash), as Windows paths.
 void SetModulePath(const std::string& windowsPath);

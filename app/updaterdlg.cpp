@@ -53,29 +53,35 @@ void FormatMessageId(CString& out, UINT id, ...) {
 }
 
 CString OutcomeMessage(int result, const char* fontPath) {
+    // The message of each result and what its "%s" names; a stopped run and
+    // any result not listed end with the plain "stopped" message.
+    enum Names { kNothing, kFont, kDiffFile };
+    static const struct {
+        int result;
+        UINT message;
+        Names names;
+    } kOutcomes[] = {
+        {kReviseOk, IDS_END_NORMAL, kNothing},
+        {kReviseLoadFailed, IDS_FONT_READ_FAILED, kFont},
+        {kReviseTempFailed, IDS_TEMP_CREATE_FAILED, kDiffFile},
+        {kReviseCopyFailed, IDS_COPY_FAILED, kDiffFile},
+        {kReviseDiffUnreadable, IDS_DIFF_READ_FAILED, kDiffFile},
+        {kReviseNoNameTable, IDS_UPDATE_FAILED, kDiffFile},
+        {kReviseReadBackFailed, IDS_READ_BACK_FAILED, kFont},
+        {kReviseChecksum, IDS_CHECKSUM_FAILED, kFont},
+        // Not the messages of a failed check, which tell of a font put back
+        // as it was: this one names the installed file whose update failed.
+        {kReviseRestoreFailed, IDS_UPDATE_FAILED, kFont},
+    };
     CString message;
-    switch (result) {
-    case kReviseOk: FormatMessageId(message, IDS_END_NORMAL); break;
-    case kReviseLoadFailed: FormatMessageId(message, IDS_FONT_READ_FAILED, fontPath); break;
-    case kReviseTempFailed:
-        FormatMessageId(message, IDS_TEMP_CREATE_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
-        break;
-    case kReviseCopyFailed:
-        FormatMessageId(message, IDS_COPY_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
-        break;
-    case kReviseDiffUnreadable:
-        FormatMessageId(message, IDS_DIFF_READ_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
-        break;
-    case kReviseNoNameTable:
-        FormatMessageId(message, IDS_UPDATE_FAILED, static_cast<const char*>(DiffFileNameOf(fontPath)));
-        break;
-    case kReviseReadBackFailed: FormatMessageId(message, IDS_READ_BACK_FAILED, fontPath); break;
-    case kReviseChecksum: FormatMessageId(message, IDS_CHECKSUM_FAILED, fontPath); break;
-    // Not the messages of a failed check, which tell of a font put back as
-    // it was: this one names the installed file whose update failed.
-    case kReviseRestoreFailed: FormatMessageId(message, IDS_UPDATE_FAILED, fontPath); break;
-    default: FormatMessageId(message, IDS_END_STOPPED); break;
+    for (const auto& outcome : kOutcomes) {
+        if (outcome.result != result) continue;
+        const CString named =
+            outcome.names == kDiffFile ? DiffFileNameOf(fontPath) : CString(fontPath ? fontPath : "");
+        FormatMessageId(message, outcome.message, static_cast<const char*>(named));
+        return message;
     }
+    FormatMessageId(message, IDS_END_STOPPED);
     return message;
 }
 
@@ -197,11 +203,7 @@ void COpenTypeUpdaterDlg::OnPaint() {
 HCURSOR COpenTypeUpdaterDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }
 
 void COpenTypeUpdaterDlg::OnAbortClicked() {
-    CString question;
-    FormatMessageId(question, IDS_CONFIRM_ABORT);
-    CMessageDialog dialog;
-    dialog.SetMessage(question);
-    if (dialog.DoModal() == IDOK) CDialog::OnCancel();
+    if (AskYesNo(IDS_CONFIRM_ABORT)) CDialog::OnCancel();
 }
 
 void COpenTypeUpdaterDlg::OnRunClicked() {

@@ -2,11 +2,11 @@
 // and a stop button whose request is confirmed at the next report.
 #pragma once
 
+#include "dialogs/reportdialog.h"
 #include "engine/types.h"  // ProgressCallbackFn, served through UpdateProgress
-#include "platform/framework/afxwin.h"
 #include "res/resource.h"
 
-class CProgressDialog : public CDialog {
+class CProgressDialog : public CReportDialog {
 public:
     explicit CProgressDialog(CWnd* parent = nullptr);
     ~CProgressDialog() override;
@@ -17,16 +17,10 @@ public:
     // non-zero once a stop has been confirmed.
     int UpdateProgress(int overall, int step, CString line1, CString line2);
 
-    BOOL PreTranslateMessage(MSG* msg) override;
-    using CDialog::Create;
-    BOOL Create(CWnd* parent);
-
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnStop();
 
-    int m_stopRequested;
     CEdit m_line1Edit;
     CProgressCtrl m_overallBar;
     CEdit m_line2Edit;
@@ -35,10 +29,4 @@ protected:
     CEdit m_stepPercentEdit;
 
     DECLARE_MESSAGE_MAP()
-
-private:
-    int m_stopConfirmed;  // the user answered "はい": no more questions
 };
-
-// Pumps the window messages the engine's long work has left waiting.
-void PumpPendingMessages();

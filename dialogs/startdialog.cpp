@@ -34,9 +34,5 @@ BOOL CStartDialog::OnInitDialog() {
 }
 
 void CStartDialog::OnCancel() {
-    CString question;
-    question.LoadString(IDS_CONFIRM_ABORT);
-    CMessageDialog dialog;
-    dialog.SetMessage(question);
-    if (dialog.DoModal() == IDOK) CDialog::OnCancel();
+    if (AskYesNo(IDS_CONFIRM_ABORT)) CDialog::OnCancel();
 }

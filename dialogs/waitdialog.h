@@ -2,11 +2,11 @@
 // line and a stop button whose request is confirmed at the next report.
 #pragma once
 
+#include "dialogs/reportdialog.h"
 #include "engine/types.h"  // SearchStatusCallbackFn, served through ShowStatus
-#include "platform/framework/afxwin.h"
 #include "res/resource.h"
 
-class CWaitDialog : public CDialog {
+class CWaitDialog : public CReportDialog {
 public:
     explicit CWaitDialog(CWnd* parent = nullptr);
     ~CWaitDialog() override;
@@ -17,19 +17,10 @@ public:
     // one; non-zero once a stop has been confirmed.
     int ShowStatus(CString text);
 
-    BOOL PreTranslateMessage(MSG* msg) override;
-    using CDialog::Create;
-    BOOL Create(CWnd* parent);
-
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
-    void OnStop();
 
     CString m_statusText;
-    int m_stopRequested;
 
     DECLARE_MESSAGE_MAP()
-
-private:
-    int m_stopConfirmed;  // the user answered "はい": no more questions
 };

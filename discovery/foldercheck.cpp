@@ -396,25 +396,26 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
         FileId id;
         const bool identified = GetFileId(path, &id);
         if (identified && m_foundIds.count(id)) return;
-        for (INT_PTR i = 0; i < m_diffFiles.GetSize(); ++i) {
-            const DiffFileRecord* entry = m_diffFiles.GetAt(i);
-            if (static_cast<size_t>(path.GetLength()) <= std::strlen(entry->fontFileName)) continue;
-            int revision = 0;
-            int isTarget = 0;
-            {
-                COpenTypeManager manager;
-                isTarget = manager.IsTargetFont(path, entry, &revision);
-            }
-            if (!isTarget) continue;
-            FoundFontRecord* record = new (std::nothrow) FoundFontRecord();
-            if (record) {
-                CopyField(record->path, path);
-                record->skip = 0;
-                record->revision = revision;
-                m_foundFonts.Add(record);
-                if (identified) m_foundIds.insert(id);
-            }
-            break;
+        // Identified only against the difference file the run will pair it
+        // with by its name: a file named for one row that holds another
+        // row's font would be listed, then refused by the run, which stops
+        // there and leaves every later font unrevised.
+        const DiffFileRecord* entry = FindDiffFile(path, 0);
+        if (!entry || static_cast<size_t>(path.GetLength()) <= std::strlen(entry->fontFileName)) return;
+        int revision = 0;
+        int isTarget = 0;
+        {
+            COpenTypeManager manager;
+            isTarget = manager.IsTargetFont(path, entry, &revision);
+        }
+        if (!isTarget) return;
+        FoundFontRecord* record = new (std::nothrow) FoundFontRecord();
+        if (record) {
+            CopyField(record->path, path);
+            record->skip = 0;
+            record->revision = revision;
+            m_foundFonts.Add(record);
+            if (identified) m_foundIds.insert(id);
         }
         return;  // the first matching row ends the catalogue walk
     }

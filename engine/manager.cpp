@@ -36,9 +36,17 @@ CTagObject* COpenTypeManager::FindTag(const char* tagName) const {
 }
 
 bool COpenTypeManager::ReadImage(const char* path, bool spareByte) {
-    // No other program may change the font while its image is taken.
+    // No other program may change the font while its image is taken.  One
+    // that only reads it may go on: Windows holds every font it has loaded
+    // from outside its own font folder open for reading, and such a font is
+    // still to be found and revised.
     CFile file;
-    if (!file.Open(path, CFile::modeRead | CFile::shareExclusive)) return false;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    m_identity = FileIdentity();
+    if (GetFileInformationByHandle(file.m_hFile, &info)) {
+        m_identity = FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    }
     const ULONGLONG length = file.GetLength();
     // m_fileLength is a signed 32-bit length; larger files are no fonts of ours.
     if (length == 0 || length > 0x7FFFFFFFu) return false;

@@ -67,6 +67,15 @@ public:
     CTypedPtrArray<CSortArray, CTagObject*> m_sortedTags;  // the same objects by offset; not owned
     CMakeSabunData* m_pSabunData = nullptr;                // owned
     uint32_t m_outputSum = 0;  // word sum of the revised image as written
+    // Which file the image was read from, where the system could say.
+    struct FileIdentity {
+        bool known = false;  // the system could say
+        DWORD volume = 0, indexHigh = 0, indexLow = 0;
+        bool operator==(const FileIdentity& o) const {
+            return known && o.known && volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
+        }
+    };
+    FileIdentity m_identity;
     // While ReviseFont builds: the scanned record the difference file must
     // still match; null for a build asked for directly.
     const DiffFileRecord* m_pExpectedDiff = nullptr;

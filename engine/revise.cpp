@@ -107,13 +107,34 @@ CString BesidePath(const char* target, int attempt, const char* suffix) {
 }
 
 // Whether a move over target failed because another program has the file
-// in use (Windows keeps every font it has loaded from outside its own font
-// folder mapped): "access denied" means that unless the font is read-only.
+// open without letting it be replaced (Windows holds every font it has
+// loaded from outside its own font folder so).  The move's own error does
+// not tell: "access denied" also means a read-only font or a folder that
+// refuses us.  Asking for the access a move needs does: only another
+// opener's sharing refuses it with a sharing violation.
 bool TargetInUse(const char* target, DWORD error) {
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
-    if (error != ERROR_ACCESS_DENIED) return false;
-    const DWORD attributes = GetFileAttributesA(target);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+    HANDLE probe = CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The identity of the file at path now; false when it cannot be had.
+bool IdentityOf(const char* path, COpenTypeManager::FileIdentity* out) {
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+    CloseHandle(file);
+    if (known) {
+        *out = COpenTypeManager::FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    }
+    return known;
 }
 
 enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
@@ -124,15 +145,32 @@ enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
 // was, and no file is left beside it.  kTargetInUse (only when inUseCopy is
 // given): the target is as it was, and the complete new file is left at
 // *inUseCopy for the caller.
+// expected, when given, is the identity the target must still have;
+// placedOut receives the identity of the file moved into its place.
 template <class Fill>
-ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy = nullptr) {
+ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy,
+                           const COpenTypeManager::FileIdentity* expected,
+                           COpenTypeManager::FileIdentity* placedOut) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         const CString beside = BesidePath(target, attempt, kBesideSuffix);
         if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return kNotReplaced;
         const FillResult filled = fill(static_cast<const char*>(beside));
         if (filled == kFillNameTaken) continue;
         if (filled == kFillFailed) return kNotReplaced;
-        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return kReplaced;
+        // The folder may have been swapped for a link to another one since
+        // the font was read: what is replaced must be the file read, or the
+        // file this revision put there.
+        COpenTypeManager::FileIdentity now;
+        if (expected && expected->known && (!IdentityOf(target, &now) || !(now == *expected))) {
+            DeleteOwnFile(beside);
+            return kNotReplaced;
+        }
+        COpenTypeManager::FileIdentity placed;
+        if (placedOut) IdentityOf(beside, &placed);
+        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            if (placedOut) *placedOut = placed;
+            return kReplaced;
+        }
         if (inUseCopy && TargetInUse(target, GetLastError())) {
             *inUseCopy = beside;
             return kTargetInUse;
@@ -174,8 +212,11 @@ int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy)
         return kReviseCopyFailed;
     }
     // What Windows will put in place is checked now, as the read-back checks
-    // a font replaced at once.
+    // a font replaced at once; and where it will go must still be the font
+    // that was read.
+    FileIdentity now;
     if (VerifyRevisedFile(pending, m_outputSum) != kReviseOk ||
+        (m_identity.known && (!IdentityOf(fontPath, &now) || !(now == m_identity))) ||
         !MoveFileExA(pending, fontPath, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
         DeleteOwnFile(pending);
         return kReviseCopyFailed;
@@ -227,6 +268,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     m_pExpectedDiff = nullptr;
     if (result == kReviseOk) {
         CString inUseCopy;
+        FileIdentity placed;
         const ReplaceResult replaced = ReplaceWhole(
             fontPath,
             [&](const char* beside) {
@@ -238,7 +280,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                 DeleteOwnFile(beside);
                 return kFillFailed;
             },
-            &inUseCopy);
+            &inUseCopy, &m_identity, &placed);
         if (replaced == kNotReplaced) {
             result = kReviseCopyFailed;
         } else if (replaced == kTargetInUse) {
@@ -266,7 +308,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                     ok = file.Close() && ok;
                     if (!ok) DeleteOwnFile(beside);
                     return ok ? kFilled : kFillFailed;
-                }) == kReplaced;
+                }, nullptr, &placed, nullptr) == kReplaced;
                 // The font is then neither the verified revision nor the
                 // original: the user must be told so, not that it was put back.
                 if (!restored) result = kReviseRestoreFailed;

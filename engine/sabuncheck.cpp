@@ -41,6 +41,10 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
     if (fileLength < directoryEnd && !fault(kFaultFileLengthShort, -1)) return found;
     if (fileLength > kMaxRevisedFileLength && !fault(kFaultFileLengthLarge, -1)) return found;
 
+    // What the builder makes from nothing and what it copies, in bytes (see
+    // the end of the check).
+    uint64_t unfilledInTables = 0;
+    uint64_t copied = 0;
     std::vector<int> slotOwner(256, -1);
     std::vector<Extent> extents;
     extents.reserve(static_cast<size_t>(parsed));
@@ -83,6 +87,22 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
         if (!InImage(fileLength, offset, Padded(length)) && !fault(kFaultPastFileEnd, r)) return found;
         extents.push_back(Extent{offset, offset + Padded(length), r});
 
+        if (record->m_hasBlocks) {
+            // Blocks as the builder clips them to the table; the bytes they
+            // leave are zeros.
+            uint64_t filled = 0;
+            for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+                const COldTagObject* block = record->CopyBlock(b);
+                if (block->m_dstOffset < length) filled += std::min<uint64_t>(block->m_length, length - block->m_dstOffset);
+            }
+            copied += filled;
+            for (INT_PTR b = 0; b < record->m_literalBlocks.GetSize(); ++b) {
+                const CNewTagObject* block = record->LiteralBlock(b);
+                if (block->m_dstOffset < length) filled += std::min<uint64_t>(block->m_length, length - block->m_dstOffset);
+            }
+            if (filled < length) unfilledInTables += length - filled;
+        }
+
         if (old) {
             const uint64_t oldPadded = Padded(old->m_length);
             for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
@@ -113,15 +133,22 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
         }
     }
     // Bytes that no table holds (gaps between tables, and after the last)
-    // are zeros.  A few are harmless (a table that shrank), but a damaged
-    // length or offset field would have the builder make, write and install
-    // a font of up to 2 GB: no more of them than the installed font's own
-    // length are accepted.
+    // and bytes of a table that no block fills are zeros.  A few are
+    // harmless (a table that shrank, a run of zeros the producer left out),
+    // but a damaged length or offset field would have the builder make,
+    // write and install a font of up to 2 GB: no more of them than the
+    // installed font's own length are accepted.
     uint64_t held = directoryEnd;
     for (const Extent& e : extents) held += e.end - e.start;
-    if (font && found == 0 && fileLength > held + static_cast<uint64_t>(font->m_fileLength) &&
+    const uint64_t fontLength = font ? static_cast<uint64_t>(font->m_fileLength) : 0;
+    if (font && found == 0 && (fileLength > held ? fileLength - held : 0) + unfilledInTables > fontLength &&
         !fault(kFaultUnfilled, -1)) {
         return found;
     }
+    // Copy blocks cost 12 bytes each and may each take a whole old table:
+    // copied again and again, over one place or side by side, they would
+    // make the builder's work and the new font grow with their number.  A
+    // revision copies each old byte about once.
+    if (font && found == 0 && copied > 2 * fontLength && !fault(kFaultCopiedTooMuch, -1)) return found;
     return found;
 }

@@ -33,7 +33,8 @@ enum SabunFaultKind {
     kFaultPastFileEnd,      // newOffset + padded length beyond newFileLength
     kFaultOverlap,          // padded extent overlaps that of record `other`
     kFaultCopyOutside,      // copy block `block` reads outside the old table
-    kFaultUnfilled,         // more bytes that no table holds than the installed font is long
+    kFaultUnfilled,         // more zero bytes that no table or block fills than the installed font is long
+    kFaultCopiedTooMuch,    // copy blocks that take more than twice the installed font's length
 };
 
 struct SabunFault {

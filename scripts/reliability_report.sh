@@ -63,33 +63,42 @@ if ! grep -q 'fault-injection' <<<"$figures" || ! grep -q 'wholerun-faults' <<<"
   fi
 fi
 
-echo
-echo "== Fault injection (each platform call of a revision failed once, with each error kind)"
-if grep -q 'fault-injection' <<<"$figures"; then
-  grep 'fault-injection' <<<"$figures" | sed 's/^FIGURE fault-injection /  /'
-  grep 'fault-injection' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "cases") c += kv[2]; if (kv[1] == "damaged") d += kv[2] } }
-    END { printf "cases run: %d   fonts damaged: %d\n", c, d; exit d > 0 }' || bad=1
-else
-  echo "no figures (build $build and run the unit tests)"; bad=1
-fi
+# section TITLE KIND LABEL=KEY[!]...: the FIGURE lines of one kind, then one
+# line summing each KEY over them under its LABEL ("_" for a space); a KEY
+# marked "!" must sum to 0, or the report fails.
+section() {
+  local title=$1 kind=$2 lines
+  shift 2
+  echo
+  echo "== $title"
+  lines=$(grep "^FIGURE $kind " <<<"$figures" || true)
+  if [ -z "$lines" ]; then
+    echo "no figures (build $build and run the unit tests)"
+    bad=1
+    return
+  fi
+  sed "s/^FIGURE $kind /  /" <<<"$lines"
+  awk -v spec="$*" '
+    { for (i = 1; i <= NF; i++) { split($i, kv, "="); sum[kv[1]] += kv[2] } }
+    END {
+      n = split(spec, columns, " ")
+      failed = 0
+      for (c = 1; c <= n; c++) {
+        split(columns[c], lk, "=")
+        label = lk[1]; key = lk[2]
+        gsub(/_/, " ", label)
+        if (sub(/!$/, "", key) && sum[key] > 0) failed = 1
+        printf "%s%s: %d", (c > 1 ? "   " : ""), label, sum[key]
+      }
+      printf "\n"
+      exit failed
+    }' <<<"$lines" || bad=1
+}
 
-echo
-echo "== Fault injection over whole program runs (each platform call of a run failed once)"
-if grep -q 'wholerun-faults' <<<"$figures"; then
-  grep 'wholerun-faults' <<<"$figures" | sed 's/^FIGURE wholerun-faults /  /'
-  grep 'wholerun-faults' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "cases") c += kv[2]; if (kv[1] == "damaged") d += kv[2]; if (kv[1] == "failed") f += kv[2] } }
-    END { printf "cases run: %d   fonts damaged: %d   cases failing a check: %d\n", c, d, f; exit (d > 0 || f > 0) }' || bad=1
-else
-  echo "no figures (build $build and run the unit tests)"; bad=1
-fi
-
-echo
-echo "== Crash safety (a revising process killed with SIGKILL)"
-if grep -q 'crash-safety' <<<"$figures"; then
-  grep 'crash-safety' <<<"$figures" | sed 's/^FIGURE crash-safety /  /'
-  grep 'crash-safety' <<<"$figures" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "killed") k += kv[2]; if (kv[1] == "damaged") d += kv[2] } }
-    END { printf "kill points: %d   fonts damaged: %d\n", k, d; exit d > 0 }' || bad=1
-else
-  echo "no figures (build $build and run the unit tests)"; bad=1
-fi
+section "Fault injection (each platform call of a revision failed once, with each error kind)" \
+  fault-injection cases_run=cases fonts_damaged=damaged!
+section "Fault injection over whole program runs (each platform call of a run failed once)" \
+  wholerun-faults cases_run=cases fonts_damaged=damaged! cases_failing_a_check=failed!
+section "Crash safety (a revising process killed with SIGKILL)" \
+  crash-safety kill_points=killed fonts_damaged=damaged!
 exit $bad

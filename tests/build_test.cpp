@@ -429,6 +429,26 @@ TEST_F(BuildTest, DifferenceFilesThatDoNotFitTheFontAreRefusedWithOne) {
          [&](Records& r, uint32_t&, int&) { changed(r[cff], 16, {CopyBlock{0xFFFFFFF0, 0x20, 0}}); }},
         {"a copy block past the old table even though its target is skipped",
          [&](Records& r, uint32_t&, int&) { changed(r[cff], 16, {CopyBlock{0, 0x100000, 0x40}}); }},
+        // A few bytes of difference file must not make the builder make and
+        // install a font many times the installed one's size.
+        {"a last table grown to 256 MB that no block fills",
+         [&](Records& r, uint32_t& length, int&) {
+             changed(r[post], dir[post].length + 0x10000000, {CopyBlock{0, dir[post].length, 0}});
+             length += 0x10000000;
+         }},
+        {"the old table copied over itself again and again",
+         [&](Records& r, uint32_t&, int&) {
+             changed(r[cff], dir[cff].length, std::vector<CopyBlock>(64, CopyBlock{0, dir[cff].length, 0}));
+         }},
+        {"the old table copied into a grown last table again and again",
+         [&](Records& r, uint32_t& length, int&) {
+             std::vector<CopyBlock> copies;
+             const uint32_t piece = dir[cff].length;
+             for (uint32_t k = 0; k < 64; ++k) copies.push_back(CopyBlock{0, piece, k * piece});
+             changed(r[cff], 64 * piece, copies);
+             r[cff].newOffset = length;
+             length += (64 * piece + 3) / 4 * 4;
+         }},
     };
     for (const Case& c : cases) {
         Records records = testdata::KeepEverything(installed);

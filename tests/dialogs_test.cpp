@@ -157,6 +157,29 @@ TEST_F(DialogsTest, EnterAndEscapeDoNothingInTheProgressAndWaitDialogs) {
     wait.DestroyWindow();
 }
 
+// Whatever a report set stays on screen through the pause after it: the job
+// sleeps or works without pumping messages until the next report.
+TEST_F(DialogsTest, ReportsArePaintedBeforeTheProgramSleeps) {
+    CProgressDialog progress;
+    ASSERT_TRUE(progress.Create(nullptr));
+    // Reached through a question as well: what it covered is painted again.
+    sim::AtPosition(IDD_PROGRESS_DIALOG, IDC_PROGRESS_STEP, 1, sim::Click(IDC_PROGRESS_STOP));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    for (int percent : {0, 55, 100}) progress.UpdateProgress(percent, percent, "一行目", "二行目");
+    ::Sleep(300);
+    progress.DestroyWindow();
+
+    CWaitDialog wait;
+    ASSERT_TRUE(wait.Create(nullptr));
+    wait.ShowStatus("C:\\Windows");
+    ::Sleep(300);
+    wait.DestroyWindow();
+
+    const auto sleeps = sim::EventsOf(UiEvent::kSleep);
+    ASSERT_EQ(sleeps.size(), 6u);
+    for (const auto& sleep : sleeps) EXPECT_EQ(sleep.text, "") << sim::TranscriptText();
+}
+
 // ---------------------------------------------------------------------------
 // Wait dialog
 

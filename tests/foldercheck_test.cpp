@@ -172,6 +172,9 @@ TEST_F(FolderCheckTest, TheSearchFindsExactlyTheTargetsOfTheFixedDrives) {
     PutMincho("C:\\a\\b\\c\\d\\e\\f\\Sorame-Mincho-Std-W5.otf");     // six levels down: listed
     PutMincho("C:\\a\\b\\c\\d\\e\\f\\g\\Sorame-Mincho-Std-W5.otf");  // seven: not
     PutMincho("D:\\Fonts\\Sorame-Mincho-Std-W5.otf");
+    // Named for one row, holding another row's font: its own row's difference
+    // file, the one the run builds from, does not revise it.
+    PutMincho("D:\\Renamed\\Sorame-Gothic-Pro-W3.otf");
     PutGothic("E:\\Sorame-Gothic-Pro-W3.otf");  // removable
     PutGothic("F:\\Sorame-Gothic-Pro-W3.otf");  // CD-ROM
 

@@ -156,7 +156,7 @@ TEST_F(LoadTest, AFileThatCannotBeOpenedOrReadGivesOne) {
     Recorder rec;
     {
         CFile holder;
-        ASSERT_TRUE(holder.Open(kPath, CFile::modeRead | CFile::shareDenyNone));
+        ASSERT_TRUE(holder.Open(kPath, CFile::modeReadWrite | CFile::shareDenyNone));
         EXPECT_EQ(m.LoadFont(kPath, Recorder::Callback, &rec, 1, 0), 1);
     }
     sim::FailCall("ReadFile");

@@ -168,10 +168,8 @@ TEST_F(ReviseTest, WhenNoTemporaryFileCanBeMadeTheResultIs3) {
 }
 
 TEST_F(ReviseTest, AFailedReplacementLeavesTheInstalledFontAsItWas) {
-    // A write fault: "access denied" on the move is a font in use, replaced
-    // at the next start (below).
     for (const char* api : {"CopyFileA", "FlushFileBuffers", "MoveFileExA"}) {
-        sim::FailCall(api, 1, ERROR_WRITE_FAULT);
+        sim::FailCall(api);
         EXPECT_EQ(Revise(), kReviseCopyFailed) << api;
         ExpectInstalledIntact();
         ExpectNoLeftovers();
@@ -302,6 +300,35 @@ TEST_F(ReviseTest, AFontInUseIsReplacedAtTheNextStartOfWindows) {
     EXPECT_TRUE(sim::PendingMoves().empty());
     ExpectInstalledIntact();
     ExpectNoLeftovers();
+}
+
+TEST_F(ReviseTest, AFontFolderSwappedForALinkMidRunIsNotWrittenThrough) {
+    // The user's own font folder becomes a link to a folder the user cannot
+    // write, between reading the font and replacing it; then, at the
+    // read-back, between replacing and restoring.
+    const Bytes theirs = GothicFont(Post(0x55));
+    for (const char* swapAt : {"CopyFileA", "Sleep"}) {
+        SCOPED_TRACE(swapAt);
+        std::filesystem::remove_all(sim::HostPath("D:\\Fonts"));
+        std::filesystem::remove_all(sim::HostPath("D:\\Old"));
+        Put(kFont, m_installed);
+        Put("D:\\Admin\\Sorame-Gothic-Pro-W3.otf", theirs);
+        bool swapped = false;
+        sim::OnCall([&](const char* api, uint64_t) {
+            if (swapped || std::string(api) != swapAt) return;
+            swapped = true;
+            if (std::string(api) == "Sleep") sim::FailCall("CreateFileA");  // the read-back fails: a restore follows
+            std::filesystem::rename(sim::HostPath("D:\\Fonts"), sim::HostPath("D:\\Old"));
+            sim::MakeFolderLink("D:\\Fonts", "D:\\Admin");
+        });
+        const int result = Revise();
+        sim::OnCall(nullptr);
+        EXPECT_TRUE(swapped);
+        EXPECT_NE(result, kReviseOk);
+        EXPECT_TRUE(Get("D:\\Admin\\Sorame-Gothic-Pro-W3.otf") == theirs) << "a font in another folder was replaced";
+        std::filesystem::remove(sim::HostPath("D:\\Fonts"));
+        std::filesystem::rename(sim::HostPath("D:\\Old"), sim::HostPath("D:\\Fonts"));
+    }
 }
 
 TEST_F(ReviseTest, WhenTheOriginalCannotBePutBackTheResultSaysNeither) {

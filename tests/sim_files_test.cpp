@@ -131,6 +131,33 @@ TEST_F(SimFilesTest, AReadOnlyFileCannotBeWrittenOrDeleted) {
     EXPECT_TRUE(f.Open("C:\\ro.otf", CFile::modeRead));
 }
 
+TEST_F(SimFilesTest, AFolderThatRefusesNewFilesKeepsItsOwnFilesUsable) {
+    Put("C:\\Temp\\old", Bytes(4, 1));
+    Put("C:\\Temp\\gone", Bytes(4, 2));
+    Put("C:\\elsewhere", Bytes(4, 3));
+    MakeFolder("C:\\Temp\\below");
+    sim::RefuseNewFiles("C:\\temp");
+    CFile f;
+    // Every way of adding a name to the folder is refused...
+    EXPECT_FALSE(f.Open("C:\\Temp\\new", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(CopyFileA("C:\\elsewhere", "C:\\Temp\\copy", TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(MoveFileExA("C:\\elsewhere", "C:\\Temp\\old", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Exists("C:\\Temp\\new") || Exists("C:\\Temp\\copy"));
+    // ...while its files are read, rewritten and deleted, and the folder
+    // below and the files moved out of it are not concerned.
+    ASSERT_TRUE(f.Open("C:\\Temp\\old", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_TRUE(f.Write("abc", 3));
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(Get("C:\\Temp\\old"), testdata::BytesOf("abc"));
+    EXPECT_TRUE(DeleteFileA("C:\\Temp\\old"));
+    EXPECT_TRUE(MoveFileExA("C:\\Temp\\gone", "C:\\moved", 0));
+    ASSERT_TRUE(f.Open("C:\\Temp\\below\\new", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_TRUE(f.Close());
+}
+
 TEST_F(SimFilesTest, AnySingleCallCanBeMadeToFail) {
     Put("C:\\f.bin", Bytes(100, 3));
     sim::FailCall("ReadFile", 2, ERROR_READ_FAULT);

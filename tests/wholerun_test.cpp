@@ -442,6 +442,53 @@ TEST_F(WholeRunTest, ARunStopsAtTheFirstFailureAndNamesTheFileConcerned) {
     EXPECT_TRUE(sim::RestartRequests().empty());
 }
 
+// The temporary folder's access rule refuses new files while its other files
+// stay usable: the first font cannot be revised, the run names its
+// difference file, and no font, nor anything else, is touched.
+TEST_F(WholeRunTest, ATemporaryFolderThatRefusesNewFilesEndsTheRunWithEveryFontUntouched) {
+    INSTALL_TARGETS();
+    Put("C:\\Windows\\Temp\\earlier.tmp", testdata::BytesOf("left by another program"));
+    const auto fontsBefore = testdata::FilesIn("C:\\Windows\\Fonts");
+    sim::RefuseNewFiles("C:\\Windows\\Temp");
+    AcceptStart();
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+    sim::Answer(IDD_END_DIALOG, sim::Click(IDOK));
+    RunProgram();
+
+    EXPECT_EQ(Dialogs(), (std::vector<int>{IDD_UPDATER_DIALOG, IDD_START_DIALOG, IDD_WAIT_DIALOG,
+                                           IDD_PROGRESS_DIALOG, IDD_END_DIALOG}));
+    EXPECT_EQ(Shown(IDD_END_DIALOG, IDC_END_MESSAGE), Message(IDS_TEMP_CREATE_FAILED, "Sorame-Gothic-Pro-W3.pa"));
+    ExpectAllUntouched();
+    EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Fonts"), fontsBefore);
+    EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Temp"), (std::vector<std::string>{"earlier.tmp"}));
+    // What the reports showed was on screen through every pause of the run.
+    for (const auto& sleep : sim::EventsOf(UiEvent::kSleep)) EXPECT_EQ(sleep.text, "") << sleep.value;
+}
+
+// Each question belongs to the window it was asked from, which it disables
+// while it runs and activates again when answered: never to the main dialog
+// while that is hidden, which would then take the keyboard.
+TEST_F(WholeRunTest, EveryQuestionIsOwnedByTheDialogItWasAskedFrom) {
+    INSTALL_TARGETS();
+    sim::Answer(IDD_START_DIALOG, sim::Press(VK_ESCAPE));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    AcceptStart();
+    sim::AtText(IDD_WAIT_DIALOG, IDC_WAIT_STATUS, 1, sim::Click(IDC_WAIT_STOP));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+    sim::AtPosition(IDD_PROGRESS_DIALOG, IDC_PROGRESS_STEP, 1, sim::Click(IDC_PROGRESS_STOP));
+    sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDCANCEL));
+    sim::Answer(IDD_NORMAL_END_DIALOG, sim::Click(IDCANCEL));
+    RunProgram();
+    std::vector<long long> owners;
+    for (const auto& created : sim::EventsOf(UiEvent::kCreated, IDD_MESSAGE_DIALOG)) owners.push_back(created.value);
+    EXPECT_EQ(owners, (std::vector<long long>{IDD_START_DIALOG, IDD_WAIT_DIALOG, IDD_UPDATER_DIALOG,
+                                              IDD_PROGRESS_DIALOG}));
+    EXPECT_TRUE(Revised(kGothic, Real("Sorame-Gothic-Pro-W3").installed));
+}
+
 TEST_F(WholeRunTest, AStopConfirmedInTheFirstFontEndsTheRunWithNothingElseTouched) {
     INSTALL_TARGETS();
     struct Case {

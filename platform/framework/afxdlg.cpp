@@ -109,6 +109,12 @@ HWND CDialog::OwnerWindow() const {
     if (!owner) {
         CWnd* main = AfxGetMainWnd();
         if (main && main != this) owner = main->m_hWnd;
+        // Rather the main window's popup the user was last working in (the
+        // start notice, a report window): it is disabled while the new
+        // dialog runs and active again when it ends.  Owned by the main
+        // window while that is hidden, a question would leave the keyboard
+        // to the hidden main dialog, whose Enter then runs its own button.
+        if (owner) owner = ::GetLastActivePopup(owner);
     }
     while (owner && (static_cast<DWORD>(::GetWindowLongPtrA(owner, GWL_STYLE)) & WS_CHILD)) owner = ::GetParent(owner);
     return owner;

@@ -152,6 +152,11 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         }
     }
 
+    if (create && sim::RefusesNewFiles(sim::Parent(host))) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+
     int flags = O_CLOEXEC;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
     else if (access & GENERIC_WRITE) flags |= O_WRONLY;

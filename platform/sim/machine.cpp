@@ -248,6 +248,18 @@ bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share) {
     return true;
 }
 
+void RefuseNewFiles(const std::string& windowsFolder) {
+    std::string host;
+    if (Resolve(windowsFolder.c_str(), &host) && IsFolder(host)) M().refusingNewFiles.push_back(host);
+}
+
+bool RefusesNewFiles(const std::string& hostFolder) {
+    for (const std::string& folder : M().refusingNewFiles) {
+        if (folder == hostFolder) return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Paths
 

@@ -56,6 +56,7 @@ struct Machine {
     uint64_t total = 0;
     DWORD lastError = 0;
     ListingDetail listing = kListFull;
+    std::vector<std::string> refusingNewFiles;  // host folders (RefuseNewFiles)
 
     // System side (system.cpp).
     std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
@@ -81,7 +82,7 @@ struct Machine {
 
 Machine& M();
 
-// The window side (windows.cpp): forgets every window, the queue, the script
+// The window side (window_core.cpp): forgets every window, the queue, the script
 // and the transcript; notes a Sleep in the transcript.
 void ResetWindows();
 void RecordSleep(DWORD milliseconds);
@@ -124,6 +125,8 @@ bool SharingAllows(dev_t dev, ino_t ino, DWORD access, DWORD share);
 // characters (a double-byte character counts once) is the longest that
 // works.  False, with ERROR_FILENAME_EXCED_RANGE set, for a longer one.
 bool PathFits(const char* windowsPath);
+// Whether the folder's access rule refuses new files in it.
+bool RefusesNewFiles(const std::string& hostFolder);
 
 // Host path of a Windows path.  Existing components are matched without
 // regard to ASCII letter case, as Windows matches names; the rest are taken

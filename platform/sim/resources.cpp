@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/sim/le_bytes.h"
 #include "platform/sim/machine.h"
 
 extern const unsigned char g_compiledResources[];
@@ -15,18 +16,15 @@ namespace sim {
 
 namespace {
 
-uint32_t U32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
 // A resource name or type: an ordinal (0xFFFF, id) or a UTF-16 string.
 // Returns the ordinal, or -1 for a string name, and moves past it.
 int ReadId(const unsigned char*& p, const unsigned char* end) {
-    if (p + 4 <= end && U16(p) == 0xFFFF) {
-        int id = U16(p + 2);
+    if (p + 4 <= end && LeU16(p) == 0xFFFF) {
+        int id = LeU16(p + 2);
         p += 4;
         return id;
     }
-    while (p + 2 <= end && U16(p) != 0) p += 2;
+    while (p + 2 <= end && LeU16(p) != 0) p += 2;
     p += 2;
     return -1;
 }
@@ -39,8 +37,8 @@ bool FindResource(int type, int name, const unsigned char** data, size_t* size) 
     // A .res file is a run of entries: DataSize, HeaderSize, TYPE, NAME,
     // then (aligned) version and language fields; data follows the header.
     while (p + 8 <= end) {
-        const uint32_t dataSize = U32(p);
-        const uint32_t headerSize = U32(p + 4);
+        const uint32_t dataSize = LeU32(p);
+        const uint32_t headerSize = LeU32(p + 4);
         if (headerSize < 8 || static_cast<size_t>(end - p) < headerSize ||
             static_cast<size_t>(end - p) - headerSize < dataSize) {
             return false;
@@ -68,10 +66,10 @@ bool LoadResourceString(UINT id, std::string* ansi) {
     size_t at = 0;
     for (UINT i = 0; i < id % 16; ++i) {
         if (at + 2 > size) return false;
-        at += 2 + 2 * static_cast<size_t>(U16(block + at));
+        at += 2 + 2 * static_cast<size_t>(LeU16(block + at));
     }
     if (at + 2 > size) return false;
-    const size_t units = U16(block + at);
+    const size_t units = LeU16(block + at);
     if (units == 0 || at + 2 + 2 * units > size) return false;
 
     iconv_t cd = iconv_open("CP932", "UTF-16LE");

@@ -79,6 +79,13 @@ const std::vector<const char*>& CallLog();
 // Number of handles (files and listings) still open: a leak detector for tests.
 int OpenHandleCount();
 
+// An access rule of a folder, as an access control list would set it: no new
+// file may be made in that folder (not in the ones below it), whether by
+// CreateFileA, CopyFileA or a move into it, which fail with access denied;
+// the files already there are read, written and deleted as before.  The
+// folder must exist.
+void RefuseNewFiles(const std::string& windowsFolder);
+
 // The program's own path (GetModuleFileNameA) and the temporary folder
 // (GetTempPathA, which ends with a backslash), as Windows paths.
 void SetModulePath(const std::string& windowsPath);
@@ -97,12 +104,11 @@ void OnSleep(std::function<void(DWORD milliseconds)> hook);
 // end the process there.
 void OnCall(std::function<void(const char* api, uint64_t total)> hook);
 
-// Another process holds the file as Windows holds a font it has loaded:
-// mapped, without data access of its own, sharing what `share` says, until
+// Another process opens the file for reading with the given sharing and
+// keeps it open (as Windows keeps a font it has loaded) until
 // ReleaseFileElsewhere or a simulated restart.  Without FILE_SHARE_DELETE no
-// one can replace or delete it, while reading it goes on.  Not counted in
-// OpenHandleCount.
-void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
+// one can replace or delete it.  Not counted in OpenHandleCount.
+void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ);
 void ReleaseFileElsewhere(const std::string& windowsPath);
 
 // Moves asked for with MOVEFILE_DELAY_UNTIL_REBOOT, in order, as Windows

@@ -50,7 +50,7 @@ int PendingUserActions();
 // What the program showed, in order.
 struct UiEvent {
     enum Kind {
-        kCreated,    // text: title
+        kCreated,    // text: title; value: the owner's template (0: none)
         kShown,
         kHidden,
         kDestroyed,
@@ -65,7 +65,8 @@ struct UiEvent {
         kSysCommand, // value: command chosen (by the script)
         kEnded,      // value: the dialog's result (EndDialog)
         kBroadcast,  // value: message posted to all top-level windows
-        kSleep,      // value: milliseconds
+        kSleep,      // value: milliseconds; text: the windows on screen still
+                     // waiting to be painted ("dialog:control ..."), if any
         kIcon,       // value: ICON_BIG / ICON_SMALL set on the dialog
         kIconDrawn,  // text: "x,y" where the program drew an icon
     };

@@ -179,6 +179,7 @@ BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfEx
     struct stat dst;
     const bool exists = ::stat(to.c_str(), &dst) == 0;
     if (!exists && !sim::IsFolder(sim::Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (!exists && sim::RefusesNewFiles(sim::Parent(to))) return Fail(ERROR_ACCESS_DENIED);
     if (exists) {
         if (failIfExists) return Fail(ERROR_FILE_EXISTS);
         if (S_ISDIR(dst.st_mode) || sim::ReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
@@ -214,6 +215,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     struct stat dst;
     const bool exists = ::lstat(to.c_str(), &dst) == 0;
     if (!exists && !sim::IsFolder(sim::Parent(to))) return Fail(ERROR_PATH_NOT_FOUND);
+    // A move adds a name to the target folder, replacing a file or not.
+    if (sim::RefusesNewFiles(sim::Parent(to))) return Fail(ERROR_ACCESS_DENIED);
     if (exists) {
         if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return Succeed();
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
@@ -255,9 +258,7 @@ void HoldFileElsewhere(const std::string& windowsPath, DWORD share) {
     held.host = host;
     held.dev = st.st_dev;
     held.ino = st.st_ino;
-    // Mapped rather than read: no data access of its own, so that it keeps
-    // no one from reading the file, only from replacing or deleting it.
-    held.access = 0;
+    held.access = GENERIC_READ;
     held.share = share;
     M().heldElsewhere.push_back(held);
 }

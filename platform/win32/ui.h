@@ -259,6 +259,7 @@ BOOL WINAPI EnableWindow(HWND window, BOOL enable);
 BOOL WINAPI IsWindowEnabled(HWND window);
 BOOL WINAPI IsChild(HWND parent, HWND window);
 HWND WINAPI GetParent(HWND window);
+HWND WINAPI GetLastActivePopup(HWND owner);
 HWND WINAPI GetDlgItem(HWND dialog, int id);
 int WINAPI GetDlgCtrlID(HWND window);
 HWND WINAPI SetFocus(HWND window);

@@ -1,22 +1,42 @@
-# Shared by the Wine end-to-end test and the demo: a fresh Wine prefix in the
-# Japanese locale, the program with its host folder, target fonts on two
-# fixed drives, an X server, and keyboard driving through xdotool.
+# Shared by the Wine end-to-end test and the demo: the Windows program built,
+# a fresh Wine prefix in the Japanese locale with the program, its host
+# folder and target fonts on two fixed drives, an X server, keyboard driving
+# through xdotool, and the texts of the dialogs on screen.
 #
 # Source it, then call the functions; every path is below $WORK.
 
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
-export LC_ALL=ja_JP.UTF-8   # Wine takes code page 932 from the locale
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 
-log() { printf '[%s] %s\n' "$(date +%H:%M:%S)" "$*"; }
+# log TEXT: one line per stage, with the time since the script began.
+log() { printf '[%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 
+# Wine takes code page 932 from the locale, which is set only once it
+# exists (setting it before makes every shell warn that it cannot).
 ensure_locale() {
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
     locale-gen >/dev/null
   fi
+  export LC_ALL=ja_JP.UTF-8
+}
+
+# build_progress: the build tool's progress lines ("[ 42%] Building ..."),
+# indented; the compiler's messages go to the terminal unfiltered.
+build_progress() { sed -nu 's/^\(\[ *[0-9]*%\]\)/    \1/p'; }
+
+# build_windows_program DIR: upd.exe built with MinGW-w64 in DIR.  The
+# toolchain is named only for a new build folder: cmake warns when an
+# existing one is given it again.
+build_windows_program() {
+  local dir=$1 toolchain=()
+  [ -e "$dir/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake)
+  cmake -S . -B "$dir" "${toolchain[@]}" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$dir" -j"$(nproc)" --target upd | build_progress
+  x86_64-w64-mingw32-gcc -O2 -municode -o "$dir/dialogtexts.exe" scripts/wine/dialogtexts.c
+  DIALOGTEXTS=$PWD/$dir/dialogtexts.exe
 }
 
 # start_x: an X server of our own unless one is given in DISPLAY.
@@ -76,6 +96,40 @@ EOF
   "$WINESERVER" -w
 }
 
+# The two targets: each has a difference file in host\ beside the program;
+# the first is installed in C:\windows\Fonts, the second on the fixed drive
+# D:, beside a font of the same family that no difference file applies to.
+TARGETS=(Sorame-Gothic-Pro-W3 Sorame-Mincho-Std-W5)
+OTHER_FONT=Sorame-Maru-Std-W8
+
+# prepare_machine EXE PATOOL FONTS: a fresh prefix in $WORK/prefix with the
+# program EXE in C:\Program Files\Sorame\Updater, the difference files the
+# makers' tool PATOOL makes from the fonts in FONTS, and the fonts
+# installed; $WORK/expected/NAME.otf is what the revision of NAME must give.
+# Sets C, D, app (host paths) and FONTS.
+prepare_machine() {
+  local exe=$1 patool=$2 name
+  FONTS=$3
+  mkdir -p "$WORK/expected"  # wineboot makes a prefix only in a folder that exists
+  new_prefix "$WORK/prefix"
+  C=$WINEPREFIX/drive_c
+  D=$WINEPREFIX/drive_d
+  app="$C/Program Files/Sorame/Updater"
+  mkdir -p "$app/host" "$D/Fonts"
+  cp "$exe" "$app/"
+  for name in "${TARGETS[@]}"; do
+    "$patool" make "$FONTS/$name.otf" "$FONTS/$name.rev.otf" "$app/host/$name.pa" >/dev/null
+    "$patool" apply "$FONTS/$name.otf" "$app/host/$name.pa" "$WORK/expected/$name.otf" >/dev/null
+  done
+  install_fonts
+}
+
+# install_fonts: the installed fonts as they were before any revision.
+install_fonts() {
+  cp "$FONTS/${TARGETS[0]}.otf" "$C/windows/Fonts/"
+  cp "$FONTS/${TARGETS[1]}.otf" "$FONTS/$OTHER_FONT.otf" "$D/Fonts/"
+}
+
 # Windows (top-level, visible) whose title is exactly $1.
 windows_titled() {
   local w
@@ -120,6 +174,27 @@ shot() {
   mkdir -p "$SHOTS"
   sleep 0.5
   import -display "$DISPLAY" -window root "$SHOTS/$1.png" 2>/dev/null || xwd -root -silent | convert xwd:- "$SHOTS/$1.png"
+}
+
+# dialog_texts TITLE [SECONDS [SETTLE]]: the title and control texts of the
+# program's visible dialog titled TITLE, one a line (dialogtexts.c).
+dialog_texts() {
+  "$WINE" "$DIALOGTEXTS" "$@" 2>/dev/null | tr -d '\r'
+}
+
+# says TEXTS WANTED...: true when every WANTED line is one of the TEXTS
+# (from dialog_texts), or, written ~REGEX, one of them matches REGEX; names
+# the first one missing.
+says() {
+  local texts=$1 want
+  shift
+  for want in "$@"; do
+    if [ "${want:0:1}" = "~" ]; then
+      grep -qE -- "${want:1}" <<<"$texts" || { echo "    no line matches: ${want:1}" >&2; return 1; }
+    else
+      grep -qxF -- "$want" <<<"$texts" || { echo "    missing: $want" >&2; return 1; }
+    fi
+  done
 }
 
 # The program in $app (a host folder of the prefix) and its run.

@@ -265,6 +265,7 @@ const char* RuleName(SabunFaultKind kind) {
     case kFaultOverlap: return "overlap";
     case kFaultCopyOutside: return "copy-outside";
     case kFaultUnfilled: return "unfilled-bytes";
+    case kFaultCopiedTooMuch: return "copied-too-much";
     }
     return "unknown";
 }
@@ -322,7 +323,8 @@ std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenT
     }
     case kFaultUnfilled:
         return "newFileLength " + std::to_string(h.newFileLength) +
-               " leaves more bytes to no table than the whole font is long";
+               " leaves more bytes to no table or block than the whole font is long";
+    case kFaultCopiedTooMuch: return "the copy blocks take more than twice the font's length from it";
     }
     return "unknown fault";
 }

@@ -149,7 +149,7 @@ dpi_run() {
   check "$dpi dpi: the progress dialog is centred" probe_centred "$r-progress.txt"
   check "$dpi dpi: the end dialog is centred" probe_centred "$r-end.txt"
   check "$dpi dpi: the start dialog is centred" probe_centred "$r-start.txt"
-  check "$dpi dpi: the font in C:\\windows\\Fonts is revised" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  check "$dpi dpi: the font in C:\\windows\\Fonts is revised" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/Sorame-Gothic-Pro-W3.otf"
   [ -z "${2:-}" ] || use_screen ""
 }
 # ---- end of the program on today's Windows ----
@@ -227,7 +227,7 @@ per_user_font_case() {
   end=$(wait_window "$CONFIRM" 120)
   key "$end" Escape
   check "the run ends" wait_program_end 30
-  check "the user's font is revised byte for byte" same "$userfonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  check "the user's font is revised byte for byte" same "$userfonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/Sorame-Gothic-Pro-W3.otf"
   check "the copy below the user's font folder is untouched" same "$userfonts/kept/Sorame-Gothic-Pro-W3.otf" "$fonts/Sorame-Gothic-Pro-W3.otf"
   check "nothing is left beside the user's font" test "$(ls -A "$userfonts" | wc -l)" -eq 2
 }
@@ -243,10 +243,10 @@ dpi_run 144 1920x1080
 dpi_run 96  # last, so that what follows runs at the usual resolution
 
 # ---- font in use (begin) ---------------------------------------------------
-# Windows keeps a font it has loaded from outside its own font folder mapped,
-# and refuses to replace it while it is loaded.  A small helper holds the
-# font on D: the same way (scripts/wine/fontholder.cpp): Wine then refuses
-# the move over it but lets the program read it exclusively.  The run still
+# Windows holds a font it has loaded from outside its own font folder open
+# and mapped, and refuses to replace it while it is loaded.  A small helper
+# holds the font on D: the same way (scripts/wine/fontholder.cpp): Wine then
+# refuses the move over it but lets the program read it.  The run still
 # succeeds; the verified copy waits beside the font until Windows next
 # starts, which "wineboot -r" stands for (Wine carries out the moves
 # scheduled for the next start when it boots).  Last of all, so that no
@@ -279,11 +279,11 @@ font_in_use_case() {
   check "the run ends" wait_program_end 30
   check "the run ends with the normal end and its offer to restart" \
     eval 'probe_shows "$report" 再起動 キャンセル && grep -qF "$message" "$report"'
-  check "the font not in use is revised at once" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/gothic.otf"
+  check "the font not in use is revised at once" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/Sorame-Gothic-Pro-W3.otf"
   check "the font in use is still the old one" same "$font" "$fonts/Sorame-Mincho-Std-W5.otf"
   pending=$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')
   check "the revised font waits beside it, and nothing else" \
-    eval '[ "$(printf "%s\n" "$pending" | wc -l)" -eq 1 ] && case "$pending" in */~upd?.pnd) same "$pending" "$WORK/expected/mincho.otf" ;; *) false ;; esac'
+    eval '[ "$(printf "%s\n" "$pending" | wc -l)" -eq 1 ] && case "$pending" in */~upd?.pnd) same "$pending" "$WORK/expected/Sorame-Mincho-Std-W5.otf" ;; *) false ;; esac'
 
   # The helper lets the font go and ends before Windows starts again.
   touch "$stop"
@@ -293,7 +293,7 @@ font_in_use_case() {
   wait "$holder" 2>/dev/null || true
   rm -f "$stop"
   "$WINE" wineboot -r >/dev/null 2>&1
-  check "after the restart the font is the revised one" same "$font" "$WORK/expected/mincho.otf"
+  check "after the restart the font is the revised one" same "$font" "$WORK/expected/Sorame-Mincho-Std-W5.otf"
   check "after the restart nothing is left beside it" test -z "$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')"
   check "the other font on D: is untouched" same "$D/Fonts/Sorame-Maru-Std-W8.otf" "$fonts/Sorame-Maru-Std-W8.otf"
 }

@@ -74,6 +74,10 @@ int COpenTypeManager::WriteSerialRecord(const char* fontPath, const COpenTypeHea
         return kReviseStopped;
     }
 
+    // Records may all point at one long string: the strings written over
+    // stop at twice the table's length, so that a table of 65,535 such
+    // records costs no more than its own size.
+    uint64_t written = 0;
     for (uint32_t j = 0; j < count; ++j) {
         const uint64_t at = kNameHeaderSize + static_cast<uint64_t>(kNameRecordSize) * j;
         if (!InImage(tableLength, at, kNameRecordSize)) break;
@@ -83,6 +87,8 @@ int COpenTypeManager::WriteSerialRecord(const char* fontPath, const COpenTypeHea
         const uint32_t length = GetU16(nameRecord + 8);
         const uint64_t start = static_cast<uint64_t>(stringOffset) + GetU16(nameRecord + 10);
         if (!InImage(tableLength, start, length)) continue;
+        written += length;
+        if (written > 2 * static_cast<uint64_t>(tableLength)) break;
 
         BYTE* text = table + start;
         const char* serial = platformID == kPlatformMacintosh ? m_macSerial : m_winSerial;

@@ -15,7 +15,8 @@
 # Environment: FUZZ_BUILD (build folder, default build-fuzz), FUZZ_FONT_DIR
 # (the real fonts, default build-test/testfonts, else build/testfonts),
 # FUZZ_PARALLEL (targets run at once, default: the number of cores),
-# FUZZ_STATS (the log, default fuzz/stats.tsv).
+# FUZZ_STATS (the log, default fuzz/stats.tsv), FUZZ_RUNS (also stop each
+# target after that many executions, for runs that aim at a count).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,7 +59,9 @@ run_target() {
   local dirs=("$build/corpus/$t" "$build/seeds/$t")
   [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
   local rc=0
-  FUZZ_FONT_DIR="$fonts" "$build/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2560 \
+  local runs=()
+  [ -n "${FUZZ_RUNS:-}" ] && runs=(-runs="$FUZZ_RUNS")
+  FUZZ_FONT_DIR="$fonts" "$build/fuzz_$t" -max_total_time="$seconds" "${runs[@]}" -print_final_stats=1 -rss_limit_mb=2560 \
     -timeout=30 -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 || rc=$?
   local execs crashes=0
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo 0)

@@ -186,6 +186,11 @@ int COpenTypeManager::LoadFont(const char* path, ProgressCallbackFn callback, vo
         char tagName[5] = {0, 0, 0, 0, 0};
         std::memcpy(tagName, record, 4);
         if (!IsKnownTag(tagName)) return kReviseLoadFailed;
+        // A tag the directory names twice makes no font the builder can
+        // form (each table is formed once), and refusing it here keeps the
+        // directory to the seventeen known tables: the ordering below is
+        // then never asked to sort tens of thousands of records.
+        if (FindTag(tagName)) return kReviseLoadFailed;
         CTagObject* tag = new (std::nothrow) CTagObject;
         if (!tag) return kReviseLoadFailed;
         m_tags.Add(tag);

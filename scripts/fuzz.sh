@@ -2,7 +2,7 @@
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for SECONDS.
 #
-#   scripts/fuzz.sh SECONDS [TARGET...]
+#   scripts/fuzz.sh SECONDS [TARGET[:SECONDS]...]
 #
 # Seeds are made from the real test fonts and the difference-file producer;
 # the corpus grows in the build folder and is never committed.  Every run
@@ -53,7 +53,9 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 host=$(hostname)
 
 run_target() {
-  local t=$1 log="$build/logs/$1.log" artifacts="$build/artifacts/$1/"
+  local t=${1%%:*} seconds=$seconds
+  [[ $1 == *:* ]] && seconds=${1#*:}
+  local log="$build/logs/$t.log" artifacts="$build/artifacts/$t/"
   mkdir -p "$build/corpus/$t" "$artifacts" "$build/logs"
   rm -f "$artifacts"*
   local dirs=("$build/corpus/$t" "$build/seeds/$t")
@@ -79,16 +81,20 @@ run_target() {
 }
 
 failed=0
-pids=()
+running=0
 for t in "${targets[@]}"; do
   run_target "$t" &
-  pids+=($!)
-  if [ ${#pids[@]} -ge "$parallel" ]; then
-    wait "${pids[0]}" || failed=1
-    pids=("${pids[@]:1}")
+  running=$((running + 1))
+  # A slot is taken again as soon as any target ends.
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
   fi
 done
-for p in "${pids[@]}"; do wait "$p" || failed=1; done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
+done
 if [ "$failed" -ne 0 ]; then
   echo "fuzz.sh: crash found; inputs copied to fuzz/regressions/ (see $build/logs/)" >&2
   exit 1

@@ -78,10 +78,10 @@ section() {
     return
   fi
   sed "s/^FIGURE $kind /  /" <<<"$lines"
-  awk -v spec="$*" '
+  awk -v wanted="$*" '
     { for (i = 1; i <= NF; i++) { split($i, kv, "="); sum[kv[1]] += kv[2] } }
     END {
-      n = split(spec, columns, " ")
+      n = split(wanted, columns, " ")
       failed = 0
       for (c = 1; c <= n; c++) {
         split(columns[c], lk, "=")

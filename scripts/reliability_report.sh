@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints the reliability figures:
-#   - executions and crashes per fuzz target, summed over every run logged in
-#     fuzz/stats.tsv (scripts/fuzz.sh appends to it);
+#   - executions and crashes per commit and fuzz target, summed over every
+#     run logged in fuzz/stats.tsv (scripts/fuzz.sh appends to it);
 #   - fault-injection cases run and fonts damaged, for the per-font driver
 #     and for whole program runs;
 #   - kill points of the crash-safety test and fonts damaged.
@@ -27,15 +27,23 @@ bad=0
 
 echo "== Fuzzing (summed over all logged runs: ${stats[*]})"
 if [ -s "${stats[0]}" ] || [ ${#stats[@]} -gt 1 ]; then
+  # Per commit and target: figures count for the code they ran on.  The
+  # million is asked of every target at the commit of the last logged run.
   awk -F'\t' -v need="$require_million" '
     FNR == 1 { next }
-    { runs[$4]++; secs[$4] += $5; execs[$4] += $6; crashes[$4] += $7 }
+    { key = $2 "\t" $4; runs[key]++; secs[key] += $5; execs[key] += $6; crashes[key] += $7
+      targets[$4] = 1; last = $2 }
     END {
-      printf "%-16s %6s %9s %14s %8s\n", "target", "runs", "seconds", "executions", "crashes"
+      printf "%-10s %-18s %5s %8s %12s %8s\n", "commit", "target", "runs", "seconds", "executions", "crashes"
       bad = 0
-      for (t in runs) {
-        printf "%-16s %6d %9d %14d %8d\n", t, runs[t], secs[t], execs[t], crashes[t]
-        if (need && execs[t] < 1000000) bad = 1
+      for (key in runs) {
+        split(key, ct, "\t")
+        printf "%-10s %-18s %5d %8d %12d %8d\n", ct[1], ct[2], runs[key], secs[key], execs[key], crashes[key]
+      }
+      if (need) {
+        for (t in targets) {
+          if (execs[last "\t" t] < 1000000) { printf "short of 1,000,000 at %s: %s\n", last, t; bad = 1 }
+        }
       }
       exit bad
     }' "${stats[@]}" | (read -r header; echo "$header"; sort) || bad=1

@@ -129,7 +129,7 @@ checked() {
     CAPTURE_PID=
     texts=$(cat "$WORK/captured.txt")
   else
-    texts=$(dialog_texts "$title" 5)
+    texts=$(dialog_texts "$title" 5) || true  # a dialog gone: said below, not a silent end
   fi
   if says "$texts" "$title" "$@"; then
     echo "    $name.png: $title"

@@ -7,8 +7,10 @@
 # With a display (DISPLAY set) the program is yours to drive.  Without one it
 # runs in a virtual X server, driven from the keyboard: first a whole
 # revision through every dialog (the stop questions answered いいえ, the
-# version information opened from the system menu), then a
-# run whose difference file was damaged.  Each dialog is saved as a
+# version information opened from the system menu), with a second copy of a
+# target installed for one user only and the target on D: held as Windows
+# holds a font in use, replaced when Windows starts again; then a run whose
+# difference file was damaged.  Each dialog is saved as a
 # screenshot and its texts are checked.  The end tells what became of each
 # font.  Everything the demo makes stays in build-demo/ and build-win/.
 set -euo pipefail
@@ -47,30 +49,64 @@ prepare_machine build-win/upd.exe "$native/tools/patool" "$fonts"
 mkdir -p "$D/Archive"
 (cd "$D/Archive" && for y in $(seq 2001 2024); do for m in $(seq -w 1 12); do
   for d in $(seq -w 1 12); do echo "$y/$m/$d"; done; done; done | xargs mkdir -p)
+# A second copy of the first target, installed for the prefix's user only.
+USER_FONTS=$(user_fonts_dir)
+USER_FONTS_WIN="C:\\$(tr / '\\' <<<"${USER_FONTS#"$C"/}")"
+install_all_fonts() {
+  install_fonts
+  mkdir -p "$USER_FONTS"
+  cp "$FONTS/${TARGETS[0]}.otf" "$USER_FONTS/"
+}
+install_all_fonts
+HELD="D:\\Fonts\\${TARGETS[1]}.otf"
 echo "program:          C:\\Program Files\\Sorame\\Updater\\upd.exe"
 echo "difference files: $(cd "$app/host" && ls | tr '\n' ' ')"
-echo "fonts:            C:\\windows\\Fonts\\${TARGETS[0]}.otf, D:\\Fonts\\${TARGETS[1]}.otf, D:\\Fonts\\$OTHER_FONT.otf"
+echo "fonts:            C:\\windows\\Fonts\\${TARGETS[0]}.otf, D:\\Fonts\\${TARGETS[1]}.otf, D:\\Fonts\\$OTHER_FONT.otf,"
+echo "                  and for one user only $USER_FONTS_WIN\\${TARGETS[0]}.otf"
 
 # report revised|unchanged|any: what became of each font, against the fonts
-# as installed and as revised; what the targets were to become.
+# as installed and as revised; what the targets were to become.  While
+# WAITING names a font (its Windows path), that font is in use: it is to be
+# unchanged, with its verified revision waiting beside it as ~upd<hex>.pnd.
+# Beside every other font nothing of the program's is to be left.
 report() {
-  local name dir winDir should
-  for name in "${TARGETS[@]}" "$OTHER_FONT"; do
-    if [ "$name" = "${TARGETS[0]}" ]; then dir=$C/windows/Fonts winDir='C:\windows\Fonts'; else dir=$D/Fonts winDir='D:\Fonts'; fi
+  local dir winDir name note should pending
+  while IFS='|' read -r dir winDir name note; do
     should=unchanged
     [ "$1" = revised ] && [ -e "$WORK/expected/$name.otf" ] && should=revised
     [ "$1" = any ] && should=
+    pending=$(find "$dir" -maxdepth 1 -type f -name '~upd*')
+    if [ "$winDir\\$name.otf" = "${WAITING:-}" ]; then
+      if cmp -s "$dir/$name.otf" "$FONTS/$name.otf" && [ "$(wc -w <<<"$pending")" -eq 1 ] &&
+         [[ "$pending" == */~upd[0-9a-f].pnd ]] && cmp -s "$pending" "$WORK/expected/$name.otf"; then
+        echo "    $winDir\\$name.otf$note: still as installed; its revision, verified," \
+          "waits beside it as ${pending##*/} for the next start of Windows"
+      else
+        echo "    $winDir\\$name.otf$note: its revision does NOT wait beside it as it should"
+        status=1
+      fi
+      continue
+    fi
     if [ -e "$WORK/expected/$name.otf" ] && cmp -s "$dir/$name.otf" "$WORK/expected/$name.otf"; then
-      echo "    $winDir\\$name.otf: revised to its next release and verified (carries its own serial number)"
+      echo "    $winDir\\$name.otf$note: revised to its next release and verified (carries its own serial number)"
       [ "$should" != unchanged ] || status=1
     elif cmp -s "$dir/$name.otf" "$FONTS/$name.otf"; then
-      echo "    $winDir\\$name.otf: unchanged$([ "$name" = "$OTHER_FONT" ] && echo ' (no difference file applies to it)')"
+      echo "    $winDir\\$name.otf$note: unchanged$([ "$name" = "$OTHER_FONT" ] && echo ' (no difference file applies to it)')"
       [ "$should" != revised ] || status=1
     else
-      echo "    $winDir\\$name.otf: DIFFERS from both the installed and the revised font"
+      echo "    $winDir\\$name.otf$note: DIFFERS from both the installed and the revised font"
       status=1
     fi
-  done
+    if [ -n "$pending" ] && [[ "${WAITING:-}" != "$winDir\\"* ]]; then
+      echo "    $winDir: LEFT BESIDE THE FONTS: $(printf '%s\n' "$pending" | sed 's|.*/||' | tr '\n' ' ')"
+      status=1
+    fi
+  done <<EOF
+$C/windows/Fonts|C:\\windows\\Fonts|${TARGETS[0]}|
+$USER_FONTS|$USER_FONTS_WIN|${TARGETS[0]}| (installed for one user only)
+$D/Fonts|D:\\Fonts|${TARGETS[1]}|${IN_USE_NOTE:-}
+$D/Fonts|D:\\Fonts|$OTHER_FONT|
+EOF
 }
 
 # capture TITLE: the texts of the dialog titled TITLE read as soon as it has
@@ -93,7 +129,7 @@ checked() {
     CAPTURE_PID=
     texts=$(cat "$WORK/captured.txt")
   else
-    texts=$(dialog_texts "$title" 5)
+    texts=$(dialog_texts "$title" 5) || true  # a dialog gone: said below, not a silent end
   fi
   if says "$texts" "$title" "$@"; then
     echo "    $name.png: $title"
@@ -113,6 +149,8 @@ if [ "$interactive" = 1 ]; then
   report any
 else
   log "1. a whole revision under Xvfb, driven from the keyboard; screenshots in $native/demo/screenshots"
+  log "   all along, a helper holds $HELD as Windows holds a font it has loaded"
+  hold_font "$HELD" || { echo "    the helper could not hold the font"; status=1; }
   start_program
   start=$(wait_window "$TITLE")
   checked 01-start-dialog "$TITLE" 'コルヴァンOpenTypeフォント製品に対する改訂プログラムです。' '次へ' '中　止'
@@ -149,10 +187,15 @@ else
   key "$end" Escape                         # キャンセル: no restart
   wait_program_end 60
   log "what became of each font"
-  report revised
+  IN_USE_NOTE=" (in use)" WAITING=$HELD report revised
+  log "the helper lets the font in use go, and Windows starts again (wineboot -r)"
+  release_font || { echo "    the helper did not end"; status=1; }
+  "$WINE" wineboot -r >/dev/null 2>&1
+  log "what became of each font after the restart"
+  IN_USE_NOTE=" (in use during the run, replaced at the restart)" report revised
 
   log "2. the fonts as before, and the first one's difference file damaged in transit"
-  install_fonts
+  install_all_fonts
   damaged="$app/host/${TARGETS[0]}.pa"
   truncate -s 64 "$damaged"                 # the header is intact, the tables are gone
   rm -rf "$D/Archive"                       # a short search this time

@@ -211,9 +211,8 @@ check "no temporary file is left" test -z "$(find "$C/windows/temp" "$C/users" -
 # place.  A copy in a folder below the user's font folder is not searched.
 per_user_font_case() {
   log "4. a font installed for one user only"
-  local profile="$C/users/${USER:-$(id -un)}"
-  [ -d "$profile" ] || profile=$(find "$C/users" -mindepth 1 -maxdepth 1 -type d ! -iname public | head -1)
-  local userfonts="$profile/AppData/Local/Microsoft/Windows/Fonts"
+  local userfonts
+  userfonts=$(user_fonts_dir)
   mkdir -p "$userfonts/kept"
   cp "$fonts/Sorame-Gothic-Pro-W3.otf" "$userfonts/"
   cp "$fonts/Sorame-Gothic-Pro-W3.otf" "$userfonts/kept/"
@@ -253,19 +252,13 @@ dpi_run 96  # last, so that what follows runs at the usual resolution
 # later step boots Wine with a move still scheduled.
 font_in_use_case() {
   log "6. a font in use, replaced at the next start of Windows"
-  local font="$D/Fonts/Sorame-Mincho-Std-W5.otf" stop="$C/fontholder.stop" held="$WORK/fontholder.out"
-  local report="$WORK/in-use-end.txt" holder start main end pending
+  local font="$D/Fonts/Sorame-Mincho-Std-W5.otf"
+  local report="$WORK/in-use-end.txt" start main end pending
   # The end dialog's text as the probe prints it (a line break as \n).
   local message='改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'
-  x86_64-w64-mingw32-g++ -municode -O1 -static -o "$WORK/fontholder.exe" scripts/wine/fontholder.cpp
   [ -e "$WORK/dlgprobe.exe" ] || build_dialog_probe
   install_fonts
-  rm -f "$stop"
-  (cd "$WORK" && "$WINE" fontholder.exe 'D:\Fonts\Sorame-Mincho-Std-W5.otf' 'C:\fontholder.stop') \
-    >"$held" 2>>"$WORK/wine.log" &
-  holder=$!
-  for _ in $(seq 100); do grep -q '^held' "$held" && break; sleep 0.2; done
-  check "the helper holds the font on D:" grep -q '^held' "$held"
+  check "the helper holds the font on D:" hold_font 'D:\Fonts\Sorame-Mincho-Std-W5.otf'
 
   start_program
   start=$(wait_window "$TITLE")
@@ -286,12 +279,7 @@ font_in_use_case() {
     eval '[ "$(printf "%s\n" "$pending" | wc -l)" -eq 1 ] && case "$pending" in */~upd?.pnd) same "$pending" "$WORK/expected/Sorame-Mincho-Std-W5.otf" ;; *) false ;; esac'
 
   # The helper lets the font go and ends before Windows starts again.
-  touch "$stop"
-  local ended=1
-  for _ in $(seq 100); do kill -0 "$holder" 2>/dev/null || { ended=0; break; }; sleep 0.2; done
-  check "the helper has ended" test "$ended" -eq 0
-  wait "$holder" 2>/dev/null || true
-  rm -f "$stop"
+  check "the helper has ended" release_font
   "$WINE" wineboot -r >/dev/null 2>&1
   check "after the restart the font is the revised one" same "$font" "$WORK/expected/Sorame-Mincho-Std-W5.otf"
   check "after the restart nothing is left beside it" test -z "$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')"

@@ -37,6 +37,10 @@ build_windows_program() {
   cmake --build "$dir" -j"$(nproc)" --target upd | build_progress
   x86_64-w64-mingw32-gcc -O2 -municode -o "$dir/dialogtexts.exe" scripts/wine/dialogtexts.c
   DIALOGTEXTS=$PWD/$dir/dialogtexts.exe
+  # Static, so slow to link: made again only when its source changed.
+  [ "$dir/fontholder.exe" -nt scripts/wine/fontholder.cpp ] ||
+    x86_64-w64-mingw32-g++ -municode -O1 -static -o "$dir/fontholder.exe" scripts/wine/fontholder.cpp
+  FONTHOLDER_DIR=$PWD/$dir
 }
 
 # start_x: an X server of our own unless one is given in DISPLAY.
@@ -128,6 +132,37 @@ prepare_machine() {
 install_fonts() {
   cp "$FONTS/${TARGETS[0]}.otf" "$C/windows/Fonts/"
   cp "$FONTS/${TARGETS[1]}.otf" "$FONTS/$OTHER_FONT.otf" "$D/Fonts/"
+}
+
+# user_fonts_dir: the host path of the folder of fonts installed for the
+# prefix's user only, in that user's profile (made by wineboot).
+user_fonts_dir() {
+  local profile="$C/users/${USER:-$(id -un)}"
+  [ -d "$profile" ] || profile=$(find "$C/users" -mindepth 1 -maxdepth 1 -type d ! -iname public | head -1)
+  echo "$profile/AppData/Local/Microsoft/Windows/Fonts"
+}
+
+# hold_font FONT: the font (a Windows path) held by fontholder.exe as
+# Windows holds a font it has loaded, until release_font; false when it
+# could not be held within 20 s.
+HOLDER_STOP='C:\fontholder.stop'
+hold_font() {
+  rm -f "$C/fontholder.stop"
+  (cd "$FONTHOLDER_DIR" && "$WINE" fontholder.exe "$1" "$HOLDER_STOP") \
+    >"$WORK/fontholder.out" 2>>"$WORK/wine.log" &
+  HOLDER_PID=$!
+  for _ in $(seq 100); do grep -q '^held' "$WORK/fontholder.out" && return 0; sleep 0.2; done
+  return 1
+}
+# release_font: the holder lets the font go; false when it has not ended
+# within 20 s.
+release_font() {
+  local ended=1
+  touch "$C/fontholder.stop"
+  for _ in $(seq 100); do kill -0 "$HOLDER_PID" 2>/dev/null || { ended=0; break; }; sleep 0.2; done
+  wait "$HOLDER_PID" 2>/dev/null || true
+  rm -f "$C/fontholder.stop"
+  return $ended
 }
 
 # Windows (top-level, visible) whose title is exactly $1.

@@ -199,12 +199,8 @@ else
   damaged="$app/host/${TARGETS[0]}.pa"
   truncate -s 64 "$damaged"                 # the header is intact, the tables are gone
   rm -rf "$D/Archive"                       # a short search this time
-  start_program
-  start=$(wait_window "$TITLE")
-  key "$start" Return
-  main=$(wait_main_dialog "$start")
-  key "$main" Return
-  end=$(wait_window "$CONFIRM" 120)
+  run_to_end_dialog
+  end=$END_WINDOW
   checked 09-revision-failed "$CONFIRM" 'はい' "改訂ファイル(${TARGETS[0]}.pa)の読み込みに失敗しました。"
   key "$end" Return
   wait_program_end 60

@@ -253,19 +253,15 @@ dpi_run 96  # last, so that what follows runs at the usual resolution
 font_in_use_case() {
   log "6. a font in use, replaced at the next start of Windows"
   local font="$D/Fonts/Sorame-Mincho-Std-W5.otf"
-  local report="$WORK/in-use-end.txt" start main end pending
+  local report="$WORK/in-use-end.txt" end pending
   # The end dialog's text as the probe prints it (a line break as \n).
   local message='改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'
   [ -e "$WORK/dlgprobe.exe" ] || build_dialog_probe
   install_fonts
   check "the helper holds the font on D:" hold_font 'D:\Fonts\Sorame-Mincho-Std-W5.otf'
 
-  start_program
-  start=$(wait_window "$TITLE")
-  key "$start" Return
-  main=$(wait_main_dialog "$start")
-  key "$main" Return
-  end=$(wait_window "$CONFIRM" 120)
+  run_to_end_dialog
+  end=$END_WINDOW
   probe_dialog "$report" "$CONFIRM" "MS Shell Dlg" 8
   shot 10-in-use-normal-end
   key "$end" Escape

@@ -248,6 +248,17 @@ wait_program_end() {
   echo "the program did not end within ${limit}s" >&2
   return 1
 }
+# A whole run with the keyboard: the program started, 次へ on the start
+# dialog, 実行 on the list; END_WINDOW is then the end dialog.
+run_to_end_dialog() {
+  local start main
+  start_program
+  start=$(wait_window "$TITLE")
+  key "$start" Return
+  main=$(wait_main_dialog "$start")
+  key "$main" Return
+  END_WINDOW=$(wait_window "$CONFIRM" 120)
+}
 # The main dialog has the start dialog's title: it is the other window.
 # (TITLE: the title both share.)
 wait_main_dialog() {

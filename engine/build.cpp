@@ -24,13 +24,7 @@ namespace {
 // font of ours comes anywhere near this.
 const uint64_t kMaxOutputLength = kMaxRevisedFileLength;
 
-uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
-
 uint64_t Smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
-
-struct Extent {
-    uint64_t from, to;
-};
 
 // Room for count extents, without throwing: false when there is no memory
 // for the list, and the caller then clears its buffer whole instead.
@@ -79,7 +73,7 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
     const uint64_t length = unchanged ? m_length : record->m_newLength;
     if (length > kMaxOutputLength) return 0;
     if (m_length != 0 && !m_pData) return 0;
-    const uint64_t padded = Padded(length);
+    const uint64_t padded = RoundUp4(length);
     // The new table reads as zeros wherever nothing is written; only those
     // bytes are cleared (below), not the whole table before it is written.
     m_pNewData = new (std::nothrow) BYTE[static_cast<size_t>(padded) + 1];
@@ -95,7 +89,7 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
     } else {
         // The old table reads as its m_length bytes followed by zeros up to
         // its padded length; nothing beyond that is part of it.
-        const uint64_t oldPadded = Padded(m_length);
+        const uint64_t oldPadded = RoundUp4(m_length);
         std::vector<Extent> written;
         const bool tracked = Reserve(&written, static_cast<size_t>(record->m_copyBlocks.GetSize()) +
                                                    static_cast<size_t>(record->m_literalBlocks.GetSize()));
@@ -169,11 +163,7 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         if (!tracked) std::memset(m_pOutput, 0, static_cast<size_t>(m_outputLength) + 1);
         if (tracked) written.push_back(Extent{0, kOffsetTableSize});
 
-        PutU32(m_pOutput, m_header.m_sfntVersion);
-        PutU16(m_pOutput + 4, m_header.m_numTables);
-        PutU16(m_pOutput + 6, m_header.m_searchRange);
-        PutU16(m_pOutput + 8, m_header.m_entrySelector);
-        PutU16(m_pOutput + 10, m_header.m_rangeShift);
+        m_header.Write(m_pOutput);
 
         for (int i = 0; i < tableCount; ++i) {
             CSabunTagObject* record = m_pSabunData->FindByIndex(i);
@@ -187,14 +177,15 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
             if (j >= m_tags.GetSize()) return kReviseLoadFailed;
             const CTagObject* tag = m_tags.GetAt(j);
             if (!tag->m_pNewData || tag->m_fileIndex < 0) return kReviseLoadFailed;
-            const uint64_t at = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * tag->m_fileIndex;
+            const uint64_t at = TableRecordAt(static_cast<uint64_t>(tag->m_fileIndex));
             if (!InImage(m_outputLength, at, kTableRecordSize)) return kReviseLoadFailed;
             if (!InImage(m_outputLength, tag->m_newOffset, tag->m_newLength)) return kReviseLoadFailed;
-            BYTE* record = m_pOutput + at;
-            std::memcpy(record, tag->m_newTag, 4);
-            PutU32(record + 4, tag->m_newCheckSum);
-            PutU32(record + 8, tag->m_newOffset);
-            PutU32(record + 12, tag->m_newLength);
+            TableRecord record;
+            std::memcpy(record.tag, tag->m_newTag, 4);
+            record.checkSum = tag->m_newCheckSum;
+            record.offset = tag->m_newOffset;
+            record.length = tag->m_newLength;
+            record.Write(m_pOutput + at);
             if (tag->m_newLength != 0) std::memcpy(m_pOutput + tag->m_newOffset, tag->m_pNewData, tag->m_newLength);
             if (tracked) {
                 written.push_back(Extent{at, at + kTableRecordSize});
@@ -211,7 +202,9 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
 
         // The image is final: its sum is taken before the report, so that the
         // stretch after it (writing, copying, flushing) holds file work only.
-        const uint32_t imageSum = WordSum(m_pOutput, m_outputLength);
+        // Over whole words only: the read-back leaves out a file's last 1 to 3
+        // bytes on both sides of the comparison.
+        const uint32_t imageSum = CalcCheckSum(m_pOutput, static_cast<int32_t>(m_outputLength & ~3u));
 
         // A stop asked for here comes too late to save the work: the file is
         // still written, and the driver removes it.

@@ -31,14 +31,36 @@ bool CTagHeadObject::ReadTable(const BYTE* /*image*/) {
     return true;
 }
 
-void CNameRecordObject::Parse(const BYTE* table, uint32_t recordOffset, uint32_t storageStart) {
-    const BYTE* r = table + recordOffset;
-    m_platformID = GetU16(r + 0);
-    m_encodingID = GetU16(r + 2);
-    m_languageID = GetU16(r + 4);
-    m_nameID = GetU16(r + 6);
-    m_stringLength = GetU16(r + 8);
-    m_storageOffset = GetU16(r + 10);
+NameTableHeader NameTableHeader::Read(const BYTE* p) {
+    return NameTableHeader{GetU16(p), GetU16(p + 2), GetU16(p + 4)};
+}
+
+void NameTableHeader::Write(BYTE* p) const {
+    PutU16(p, format);
+    PutU16(p + 2, count);
+    PutU16(p + 4, stringOffset);
+}
+
+NameRecord NameRecord::Read(const BYTE* p) {
+    return NameRecord{GetU16(p), GetU16(p + 2), GetU16(p + 4), GetU16(p + 6), GetU16(p + 8), GetU16(p + 10)};
+}
+
+void NameRecord::Write(BYTE* p) const {
+    PutU16(p, platformID);
+    PutU16(p + 2, encodingID);
+    PutU16(p + 4, languageID);
+    PutU16(p + 6, nameID);
+    PutU16(p + 8, length);
+    PutU16(p + 10, offset);
+}
+
+void CNameRecordObject::Parse(const NameRecord& record, const BYTE* table, uint32_t storageStart) {
+    m_platformID = record.platformID;
+    m_encodingID = record.encodingID;
+    m_languageID = record.languageID;
+    m_nameID = record.nameID;
+    m_stringLength = record.length;
+    m_storageOffset = record.offset;
     m_stringStart = storageStart + m_storageOffset;
     const uint32_t kept = std::min<uint32_t>(m_stringLength, kNameStringKept);
     std::memset(m_string, 0, sizeof m_string);
@@ -90,24 +112,26 @@ BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
     DeleteRecords();
     m_pSource = nullptr;
     m_addressable = false;
-    if (tableLength < 6) return FALSE;
-    m_nameFormat = GetU16(table + 0);
-    m_count = GetU16(table + 2);
-    m_stringOffset = GetU16(table + 4);
-    if (!InImage(tableLength, 6, static_cast<uint64_t>(m_count) * 12)) return FALSE;
+    CByteReader in(table, tableLength);
+    const BYTE* header = nullptr;
+    if (!in.View(kNameHeaderSize, &header)) return FALSE;
+    const NameTableHeader h = NameTableHeader::Read(header);
+    m_nameFormat = h.format;
+    m_count = h.count;
+    m_stringOffset = h.stringOffset;
+    // Every record must be there before any is taken.
+    if (!in.Has(static_cast<uint64_t>(m_count) * kNameRecordSize)) return FALSE;
     for (uint32_t i = 0; i < m_count; ++i) {
-        const BYTE* r = table + 6 + 12 * i;
-        const uint64_t start = static_cast<uint64_t>(m_stringOffset) + GetU16(r + 10);
-        if (!InImage(tableLength, start, GetU16(r + 8))) {
-            DeleteRecords();
-            return FALSE;
-        }
-        CNameRecordObject* record = new (std::nothrow) CNameRecordObject;
+        const BYTE* at = nullptr;
+        in.View(kNameRecordSize, &at);
+        const NameRecord r = NameRecord::Read(at);
+        const uint64_t start = static_cast<uint64_t>(m_stringOffset) + r.offset;
+        CNameRecordObject* record = InImage(tableLength, start, r.length) ? new (std::nothrow) CNameRecordObject : nullptr;
         if (!record) {
             DeleteRecords();
             return FALSE;
         }
-        record->Parse(table, 6 + 12 * i, m_stringOffset);
+        record->Parse(r, table, m_stringOffset);
         try {
             m_records.Add(record);
         } catch (const std::bad_alloc&) {
@@ -121,7 +145,7 @@ BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
 }
 
 bool CNameTableObject::ComputeSize() {
-    m_headerSize = 6 + 12 * static_cast<int32_t>(m_count);
+    m_headerSize = static_cast<int32_t>(NameRecordAt(m_count));
     // Each string is written at the running storage position, which its
     // record stores in 16 bits: once a string would start past 0xFFFF the
     // table cannot be written back.  Counting stops there, so the sum stays
@@ -147,9 +171,7 @@ bool CNameTableObject::ComputeSize() {
 
 void CNameTableObject::Write(BYTE* out) const {
     if (!m_addressable || !m_pSource) return;
-    PutU16(out + 0, m_nameFormat);
-    PutU16(out + 2, m_count);
-    PutU16(out + 4, m_stringOffset);
+    NameTableHeader{m_nameFormat, m_count, m_stringOffset}.Write(out);
     BYTE* storage = out + m_headerSize;
     // The storage position lives in 16 bits like the offset fields it fills;
     // it never exceeds the bytes already counted, so the writes stay inside
@@ -160,23 +182,49 @@ void CNameTableObject::Write(BYTE* out) const {
     uint16_t remembered[4] = {0, 0, 0, 0};
     for (INT_PTR i = 0; i < m_records.GetSize(); ++i) {
         const CNameRecordObject* r = m_records.GetAt(i);
-        BYTE* rec = out + 6 + 12 * i;
-        PutU16(rec + 0, r->m_platformID);
-        PutU16(rec + 2, r->m_encodingID);
-        PutU16(rec + 4, r->m_languageID);
-        PutU16(rec + 6, r->m_nameID);
-        PutU16(rec + 8, r->m_stringLength);
+        NameRecord record{r->m_platformID, r->m_encodingID, r->m_languageID, r->m_nameID, r->m_stringLength, 0};
+        BYTE* rec = out + NameRecordAt(static_cast<uint64_t>(i));
         const int shared = SharedIndex(r);
         if (shared >= 0) {
-            PutU16(rec + 10, remembered[shared]);
+            record.offset = remembered[shared];
+            record.Write(rec);
             continue;
         }
         const int sibling = SiblingIndex(r);
         if (sibling >= 0) remembered[sibling] = position;
-        PutU16(rec + 10, position);
+        record.offset = position;
+        record.Write(rec);
         std::memcpy(storage + written, m_pSource + r->m_stringStart, r->m_stringLength);
         written += r->m_stringLength;
         position = static_cast<uint16_t>(position + r->m_stringLength);
+    }
+}
+
+void CNameTableObject::PutSerialStrings(BYTE* table, uint32_t tableLength, const char* macSerial,
+                                        const char* winSerial) {
+    CByteReader in(table, tableLength);
+    const BYTE* header = nullptr;
+    if (!in.View(kNameHeaderSize, &header)) return;
+    const NameTableHeader h = NameTableHeader::Read(header);
+    // Records may all point at one long string: the strings written over
+    // stop at twice the table's length, so that a table of 65,535 such
+    // records costs no more than its own size.
+    uint64_t written = 0;
+    for (uint32_t j = 0; j < h.count; ++j) {
+        const BYTE* at = nullptr;
+        if (!in.View(kNameRecordSize, &at)) break;
+        const NameRecord r = NameRecord::Read(at);
+        if (r.nameID != kLicenseNameID) continue;
+        const uint64_t start = static_cast<uint64_t>(h.stringOffset) + r.offset;
+        if (!InImage(tableLength, start, r.length)) continue;
+        written += r.length;
+        if (written > 2 * static_cast<uint64_t>(tableLength)) break;
+
+        BYTE* text = table + start;
+        const char* serial = r.platformID == kPlatformMacintosh ? macSerial : winSerial;
+        const uint32_t copied = r.length < static_cast<uint32_t>(kSerialBufferSize) ? r.length : kSerialBufferSize;
+        std::memset(text, 0, r.length);
+        std::memcpy(text, serial, copied);
     }
 }
 
@@ -196,7 +244,7 @@ uint32_t CTagNameObject::ReadTable(const BYTE* /*image*/) {
     }
 
     m_length = static_cast<uint32_t>(m_nameTable.m_totalSize);
-    m_paddedLength = RoundUp4(m_nameTable.m_totalSize);
+    m_paddedLength = static_cast<int32_t>(RoundUp4(m_nameTable.m_totalSize));
     m_pTableData = new (std::nothrow) BYTE[static_cast<size_t>(m_paddedLength)]();
     if (!m_pTableData) {
         m_nameTable.DeleteRecords();

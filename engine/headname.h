@@ -18,6 +18,36 @@
 
 static const uint32_t kHeadTableSize = 54;
 static const uint32_t kNameStringKept = 260;
+static const uint32_t kNameHeaderSize = 6;
+static const uint32_t kNameRecordSize = 12;
+static const uint16_t kLicenseNameID = 13;  // the serial-number strings
+static const uint16_t kPlatformMacintosh = 1;
+
+// The first 6 bytes of a name table.
+struct NameTableHeader {
+    uint16_t format;
+    uint16_t count;
+    uint16_t stringOffset;  // where string storage starts in the table
+
+    static NameTableHeader Read(const BYTE* p);
+    void Write(BYTE* p) const;
+};
+
+// One 12-byte name record as the table holds it.
+struct NameRecord {
+    uint16_t platformID;
+    uint16_t encodingID;
+    uint16_t languageID;
+    uint16_t nameID;
+    uint16_t length;  // of the string, in bytes
+    uint16_t offset;  // of the string, from the start of string storage
+
+    static NameRecord Read(const BYTE* p);
+    void Write(BYTE* p) const;
+};
+
+// Where name record `index` starts in its table.
+inline uint64_t NameRecordAt(uint64_t index) { return kNameHeaderSize + kNameRecordSize * index; }
 
 class CHeadInfoObject : public COpenTypeObject {
 public:
@@ -51,10 +81,10 @@ public:
 
 class CNameRecordObject : public COpenTypeObject {
 public:
-    // Reads the record at table + recordOffset and its string from the string
-    // storage at table + storageStart.  The caller has checked that both lie
+    // Takes the record over, with its string from the string storage at
+    // table + storageStart.  The caller has checked that the string lies
     // inside the table.
-    void Parse(const BYTE* table, uint32_t recordOffset, uint32_t storageStart);
+    void Parse(const NameRecord& record, const BYTE* table, uint32_t storageStart);
 
     uint16_t m_platformID = 0;
     uint16_t m_encodingID = 0;
@@ -87,6 +117,13 @@ public:
     // nothing when ComputeSize refused the table.
     void Write(BYTE* out) const;
     void DeleteRecords();
+
+    // Writes the serial strings over every license string (name ID 13) of
+    // the table of tableLength bytes at table: macSerial on the Macintosh
+    // platform, winSerial on the others, each cut or zero-filled to the
+    // string's own length.  Records and strings that reach past the table's
+    // end are left as they are.  Neither buffer is read past its 255 bytes.
+    static void PutSerialStrings(BYTE* table, uint32_t tableLength, const char* macSerial, const char* winSerial);
 
     CNameRecordObject* Record(INT_PTR index) const { return m_records.GetAt(index); }
 

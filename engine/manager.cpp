@@ -5,7 +5,6 @@
 #include <new>
 #include <set>
 
-#include "platform/framework/cfile.h"
 #include "platform/framework/path.h"
 
 COpenTypeManager::COpenTypeManager() {
@@ -39,23 +38,19 @@ bool COpenTypeManager::ReadImage(const char* path, bool spareByte) {
     // No other program may change the font while its image is taken.  One
     // that only reads it may go on: Windows holds every font it has loaded
     // from outside its own font folder open for reading, and such a font is
-    // still to be found and revised.
-    CFile file;
-    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
+    // still to be found and revised.  m_fileLength is a signed 32-bit
+    // length; larger files are no fonts of ours.
     BY_HANDLE_FILE_INFORMATION info;
+    bool known = false;
     m_identity = FileIdentity();
-    if (GetFileInformationByHandle(file.m_hFile, &info)) {
-        m_identity = FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    }
-    const ULONGLONG length = file.GetLength();
-    // m_fileLength is a signed 32-bit length; larger files are no fonts of ours.
-    if (length == 0 || length > 0x7FFFFFFFu) return false;
+    BYTE* image = nullptr;
+    uint32_t length = 0;
+    const bool read = ReadWholeFile(path, 0x7FFFFFFFu, spareByte ? 1 : 0, &image, &length, 0, &info, &known);
+    if (known) m_identity = FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    if (!read) return false;
+    m_pFile = image;
     m_fileLength = static_cast<int32_t>(length);
-    const size_t size = static_cast<size_t>(length) + (spareByte ? 1 : 0);
-    m_pFile = new (std::nothrow) BYTE[size];
-    if (!m_pFile) return false;
-    if (spareByte) m_pFile[length] = 0;
-    return file.Read(m_pFile, static_cast<UINT>(length)) == length;
+    return true;
 }
 
 namespace {
@@ -75,8 +70,8 @@ COpenTypeManager::IdentityMatch COpenTypeManager::MatchIdentity(const DiffFileRe
     if (!m_pFile || !DirectoryFits(length, m_header.m_numTables)) return match;
 
     for (uint32_t i = 0; i < m_header.m_numTables && !match.headMatches; ++i) {
-        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        if (std::memcmp(record, "head", 4) != 0) continue;
+        const BYTE* record = m_pFile + TableRecordAt(i);
+        if (!TableRecord::Read(record).HasTag("head")) continue;
         CTagHeadObject head;
         head.ReadRecord(record, m_pFile, length);
         // A head table that is not wholly inside the file is not examined.
@@ -92,14 +87,13 @@ COpenTypeManager::IdentityMatch COpenTypeManager::MatchIdentity(const DiffFileRe
     std::set<uint64_t> tried;
     uint64_t budget = NameRecordBudget(length);
     for (uint32_t i = 0; i < m_header.m_numTables && !match.nameMatches; ++i) {
-        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        if (std::memcmp(record, "name", 4) != 0) continue;
+        const BYTE* record = m_pFile + TableRecordAt(i);
+        const TableRecord r = TableRecord::Read(record);
+        if (!r.HasTag("name")) continue;
         match.sawName = true;
-        const uint32_t offset = GetU32(record + 8);
-        const uint32_t tableLength = GetU32(record + 12);
-        if (!tried.insert(static_cast<uint64_t>(offset) << 32 | tableLength).second) continue;
-        if (InImage(length, offset, tableLength) && tableLength >= 6) {
-            const uint32_t count = GetU16(m_pFile + offset + 2);
+        if (!tried.insert(static_cast<uint64_t>(r.offset) << 32 | r.length).second) continue;
+        if (InImage(length, r.offset, r.length) && r.length >= kNameHeaderSize) {
+            const uint32_t count = NameTableHeader::Read(m_pFile + r.offset).count;
             if (count > budget) break;
             budget -= count;
         }
@@ -182,7 +176,7 @@ int COpenTypeManager::LoadFont(const char* path, ProgressCallbackFn callback, vo
     if (report(20, "%sのファイルを読み込んでいます。")) return kReviseStopped;
 
     for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
-        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
+        const BYTE* record = m_pFile + TableRecordAt(i);
         char tagName[5] = {0, 0, 0, 0, 0};
         std::memcpy(tagName, record, 4);
         if (!IsKnownTag(tagName)) return kReviseLoadFailed;
@@ -211,7 +205,7 @@ int COpenTypeManager::LoadFont(const char* path, ProgressCallbackFn callback, vo
 }
 
 int COpenTypeManager::GetSerialStrings(const BYTE* record, char* macOut, char* winOut) {
-    if (std::memcmp(record, "name", 4) != 0) return 0;
+    if (!TableRecord::Read(record).HasTag("name")) return 0;
     CTagNameObject name;
     name.ReadRecord(record, m_pFile, static_cast<uint32_t>(m_fileLength));
     name.ReadTable(m_pFile);

@@ -1,5 +1,10 @@
 #include "engine/otbase.h"
 
+#include <cstring>
+#include <new>
+
+#include "platform/framework/cfile.h"
+
 static_assert(sizeof(uint32_t) == 4 && sizeof(uint16_t) == 2, "engine field sizes");
 
 COpenTypeObject::~COpenTypeObject() = default;
@@ -13,18 +18,48 @@ void SwapCopy(void* destination, const void* source, int n) {
 uint32_t CalcCheckSum(const void* data, int32_t length) {
     if (length <= 0) return 0;
     const BYTE* p = static_cast<const BYTE*>(data);
-    const uint32_t words = (static_cast<uint32_t>(length) + 3u) / 4u;
+    const uint32_t words = static_cast<uint32_t>(length) / 4u;
     uint32_t sum = 0;
     for (uint32_t i = 0; i < words; ++i, p += 4) {
         sum += (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
                (static_cast<uint32_t>(p[2]) << 8) | p[3];
     }
-    return sum;
+    const uint32_t tail = static_cast<uint32_t>(length) % 4u;
+    uint32_t word = 0;
+    for (uint32_t k = 0; k < 4; ++k) word = word << 8 | (k < tail ? p[k] : 0u);
+    return sum + word;
 }
 
-int32_t RoundUp4(int32_t n) {
-    // Unsigned arithmetic: no overflow for any n; callers use n >= 0.
-    return static_cast<int32_t>((static_cast<uint32_t>(n) + 3u) & ~3u);
+bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
+                   uint64_t capacity, BY_HANDLE_FILE_INFORMATION* info, bool* infoKnown) {
+    if (infoKnown) *infoKnown = false;
+    CFile file;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
+    if (info) {
+        const bool known = GetFileInformationByHandle(file.m_hFile, info) != FALSE;
+        if (infoKnown) *infoKnown = known;
+    }
+    const ULONGLONG size = file.GetLength();
+    if (size == 0 || size > maxLength) return false;
+    const uint64_t needed = size + spare;
+    BYTE* into = *buffer;
+    BYTE* fresh = nullptr;
+    if (into) {
+        if (capacity < needed) return false;
+    } else {
+        fresh = new (std::nothrow) BYTE[static_cast<size_t>(needed)];
+        if (!fresh) return false;
+        into = fresh;
+    }
+    if (spare != 0) std::memset(into + size, 0, spare);
+    // A file that cannot be read whole has not been read.
+    if (file.Read(into, static_cast<UINT>(size)) != size) {
+        delete[] fresh;
+        return false;
+    }
+    *buffer = into;
+    *length = static_cast<uint32_t>(size);
+    return true;
 }
 
 CSortArray::~CSortArray() = default;

@@ -1,6 +1,7 @@
 // Foundations of the engine: the common base class, the byte-order and
-// checksum functions every other engine file uses, the one bounds test, and
-// the sortable object array.
+// checksum functions every other engine file uses, the one bounds test, the
+// checked reader for variable data, the whole-file reader, and the sortable
+// object array.
 //
 // Fonts and difference files come from outside and are not trusted.  Every
 // offset, length and count read from them is compared with the size of the
@@ -26,12 +27,19 @@ public:
 void SwapCopy(void* destination, const void* source, int n);
 
 // The OpenType checksum: the sum, modulo 2^32, of the big-endian 32-bit words
-// of (length + 3) / 4 words from data.  Callers pass a buffer that holds those
-// words, padded with zero bytes.
+// of the length bytes at data, the last 1 to 3 bytes, if any, counted as one
+// more word padded with zero bytes on the right.  Nothing past length is
+// read, so the sum of a table is the same whatever follows it.
 uint32_t CalcCheckSum(const void* data, int32_t length);
 
-// n rounded up to a multiple of 4 (for n >= 0).
-int32_t RoundUp4(int32_t n);
+// n rounded up to a multiple of 4 (for n >= 0).  In 64 bits, so that no
+// length read from a file wraps around when padded.
+inline uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
+
+// Bytes from .. to of some buffer.
+struct Extent {
+    uint64_t from, to;
+};
 
 // True when length bytes from offset lie inside a buffer of size bytes.
 inline bool InImage(uint64_t size, uint64_t offset, uint64_t length) {
@@ -51,6 +59,64 @@ inline uint32_t GetU32(const BYTE* p) {
 }
 inline void PutU16(BYTE* p, uint16_t v) { SwapCopy(p, &v, 2); }
 inline void PutU32(BYTE* p, uint32_t v) { SwapCopy(p, &v, 4); }
+
+// A cursor over untrusted bytes, for the parsers that walk variable data:
+// every read checks that its bytes are there and returns false, reading
+// nothing and leaving the position alone, when they are not.
+class CByteReader : public COpenTypeObject {
+public:
+    CByteReader(const BYTE* data, uint64_t length) : m_pData(data), m_length(length) {}
+
+    bool ReadU16(uint16_t* value) {
+        if (!Has(2)) return false;
+        *value = GetU16(m_pData + m_offset);
+        m_offset += 2;
+        return true;
+    }
+    bool ReadU32(uint32_t* value) {
+        if (!Has(4)) return false;
+        *value = GetU32(m_pData + m_offset);
+        m_offset += 4;
+        return true;
+    }
+    // The next n bytes, in place: *bytes points at them.
+    bool View(uint64_t n, const BYTE** bytes) {
+        if (!Has(n)) return false;
+        *bytes = m_pData + m_offset;
+        m_offset += n;
+        return true;
+    }
+    bool Skip(uint64_t n) {
+        if (!Has(n)) return false;
+        m_offset += n;
+        return true;
+    }
+    bool Seek(uint64_t offset) {
+        if (offset > m_length) return false;
+        m_offset = offset;
+        return true;
+    }
+    // True when n more bytes are there.
+    bool Has(uint64_t n) const { return InImage(m_length, m_offset, n); }
+    uint64_t Offset() const { return m_offset; }
+    uint64_t Length() const { return m_length; }
+
+private:
+    const BYTE* m_pData;
+    uint64_t m_length;
+    uint64_t m_offset = 0;
+};
+
+// The one reader of whole files.  Opens path for reading, denying writers, and
+// reads it with one read call into *buffer: a new buffer of its length and
+// `spare` more zero bytes, or, when *buffer is given, that buffer of capacity
+// bytes.  A new buffer is the caller's to delete[].  False, with *buffer as
+// given, when the file cannot be opened, is empty or longer than maxLength,
+// does not fit the given buffer, the memory cannot be had, or the file cannot
+// be read whole.  info, when given, receives the open file's identity; *infoKnown
+// says whether the system could tell it.
+bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
+                   uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr);
 
 // An object array that can order its elements with a comparison function.
 class CSortArray : public CObArray {

@@ -14,6 +14,32 @@ int COpenTypeHeader::Parse(const BYTE* image, uint32_t imageLength) {
     return 1;
 }
 
+void COpenTypeHeader::Write(BYTE* out) const {
+    PutU32(out, m_sfntVersion);
+    PutU16(out + 4, m_numTables);
+    PutU16(out + 6, m_searchRange);
+    PutU16(out + 8, m_entrySelector);
+    PutU16(out + 10, m_rangeShift);
+}
+
+TableRecord TableRecord::Read(const BYTE* p) {
+    TableRecord r;
+    std::memcpy(r.tag, p, 4);
+    r.checkSum = GetU32(p + 4);
+    r.offset = GetU32(p + 8);
+    r.length = GetU32(p + 12);
+    return r;
+}
+
+void TableRecord::Write(BYTE* p) const {
+    std::memcpy(p, tag, 4);
+    PutU32(p + 4, checkSum);
+    PutU32(p + 8, offset);
+    PutU32(p + 12, length);
+}
+
+bool TableRecord::HasTag(const char* name) const { return std::memcmp(tag, name, 4) == 0; }
+
 bool DirectoryFits(uint32_t imageLength, uint32_t numTables) {
     return InImage(imageLength, kOffsetTableSize, static_cast<uint64_t>(numTables) * kTableRecordSize);
 }
@@ -27,14 +53,15 @@ CTagObject::CTagObject() {
 CTagObject::~CTagObject() { delete[] m_pNewData; }
 
 int32_t CTagObject::ReadRecord(const BYTE* record, const BYTE* image, uint32_t imageLength) {
-    std::memcpy(m_tag, record, 4);
-    std::memcpy(m_tagName, record, 4);
+    const TableRecord r = TableRecord::Read(record);
+    std::memcpy(m_tag, r.tag, 4);
+    std::memcpy(m_tagName, r.tag, 4);
     m_tagName[4] = '\0';
-    m_checkSum = GetU32(record + 4);
-    m_offset = GetU32(record + 8);
-    m_length = GetU32(record + 12);
+    m_checkSum = r.checkSum;
+    m_offset = r.offset;
+    m_length = r.length;
     m_pData = InImage(imageLength, m_offset, m_length) ? image + m_offset : nullptr;
-    m_paddedLength = RoundUp4(static_cast<int32_t>(m_length));
+    m_paddedLength = static_cast<int32_t>(RoundUp4(m_length));
     return m_paddedLength;
 }
 

@@ -15,6 +15,8 @@ public:
     // is then taken over); 0 otherwise, with nothing changed.  An image of
     // fewer than 12 bytes has no offset table.
     int Parse(const BYTE* image, uint32_t imageLength);
+    // Writes the 12 bytes of the offset table at out.
+    void Write(BYTE* out) const;
 
     int32_t m_format = -1;  // 2 once a CFF-outline offset table was parsed
     uint32_t m_sfntVersion = 0;
@@ -28,14 +30,25 @@ static const uint32_t kSfntVersionCff = 0x4F54544F;  // "OTTO"
 static const uint32_t kOffsetTableSize = 12;
 static const uint32_t kTableRecordSize = 16;
 
+// One record of the table directory, as the file holds it: the tag (four
+// raw bytes), checkSum, offset and length.
+struct TableRecord {
+    BYTE tag[4];
+    uint32_t checkSum;
+    uint32_t offset;
+    uint32_t length;
+
+    // The record at p (kTableRecordSize bytes, checked by the caller).
+    static TableRecord Read(const BYTE* p);
+    void Write(BYTE* p) const;
+    bool HasTag(const char* name) const;
+};
+
+// Where directory slot `slot` starts in a file.
+inline uint64_t TableRecordAt(uint64_t slot) { return kOffsetTableSize + kTableRecordSize * slot; }
+
 // True when the image holds the offset table and numTables table records.
 bool DirectoryFits(uint32_t imageLength, uint32_t numTables);
-
-// Sum, modulo 2^32, of the big-endian 32-bit words of a buffer.  The
-// length / 4 whole words are counted; with padTail the last 1 to 3 bytes, if
-// any, are added as one more word padded with zero bytes on the right (the
-// OpenType rule), otherwise they are left out.
-uint32_t WordSum(const BYTE* data, uint64_t length, bool padTail = false);
 
 // One table of the font: its directory record and, once the revised font is
 // built, its revised form.

@@ -3,11 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "platform/framework/cfile.h"
 
 // A count with its top bit set stands for "no blocks".
-static uint32_t BlockCount(const BYTE* p) {
-    const int32_t count = static_cast<int32_t>(GetU32(p));
+static uint32_t BlockCount(uint32_t field) {
+    const int32_t count = static_cast<int32_t>(field);
     return count > 0 ? static_cast<uint32_t>(count) : 0;
 }
 
@@ -58,32 +57,33 @@ void CSabunTagObject::SetRecord(const BYTE* tag, uint8_t newIndex, uint8_t newSo
 
 bool CSabunTagObject::ReadBlocks(const BYTE* blockData, uint64_t available) {
     m_hasBlocks = 1;
-    uint64_t position = 0;
-    if (!InImage(available, position, 4)) return false;
-    const uint32_t copyCount = BlockCount(blockData);
-    position = 4;
+    CByteReader in(blockData, available);
+    uint32_t count = 0;
+    if (!in.ReadU32(&count)) return false;
+    const uint32_t copyCount = BlockCount(count);
     // The whole run of copy blocks must be there before any is taken.
-    if (!InImage(available, position, static_cast<uint64_t>(copyCount) * 12)) return false;
-    for (uint32_t i = 0; i < copyCount; ++i, position += 12) {
+    if (!in.Has(static_cast<uint64_t>(copyCount) * 12)) return false;
+    for (uint32_t i = 0; i < copyCount; ++i) {
+        uint32_t srcOffset = 0, length = 0, dstOffset = 0;
+        in.ReadU32(&srcOffset);
+        in.ReadU32(&length);
+        in.ReadU32(&dstOffset);
         COldTagObject* block = new (std::nothrow) COldTagObject;
         if (!block) return false;
-        block->Set(GetU32(blockData + position), GetU32(blockData + position + 4), GetU32(blockData + position + 8));
+        block->Set(srcOffset, length, dstOffset);
         m_copyBlocks.Add(block);
     }
 
-    if (!InImage(available, position, 4)) return false;
-    const uint32_t literalCount = BlockCount(blockData + position);
-    position += 4;
+    if (!in.ReadU32(&count)) return false;
+    const uint32_t literalCount = BlockCount(count);
     for (uint32_t i = 0; i < literalCount; ++i) {
-        if (!InImage(available, position, 8)) return false;
-        const uint32_t dstOffset = GetU32(blockData + position);
-        const uint32_t length = GetU32(blockData + position + 4);
-        if (!InImage(available, position + 8, length)) return false;
+        uint32_t dstOffset = 0, length = 0;
+        const BYTE* bytes = nullptr;
+        if (!in.ReadU32(&dstOffset) || !in.ReadU32(&length) || !in.View(length, &bytes)) return false;
         CNewTagObject* block = new (std::nothrow) CNewTagObject;
         if (!block) return false;
         m_literalBlocks.Add(block);
-        if (!block->Set(dstOffset, length, blockData + position + 8)) return false;
-        position += 8 + static_cast<uint64_t>(length);
+        if (!block->Set(dstOffset, length, bytes)) return false;
     }
     return true;
 }
@@ -100,18 +100,12 @@ void CMakeSabunData::Clear() {
 }
 
 bool CMakeSabunData::ReadWhole(const char* path) {
-    CFile file;
-    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
-    const ULONGLONG length = file.GetLength();
+    delete[] m_pFile;
+    m_pFile = nullptr;
+    m_fileLength = 0;
     // The length is kept in 32 bits; a file this program could have made is
     // far below that.
-    if (length == 0 || length > 0x7FFFFFFFu) return false;
-    m_fileLength = static_cast<uint32_t>(length);
-    delete[] m_pFile;
-    m_pFile = new (std::nothrow) BYTE[static_cast<size_t>(length) + 1]();
-    if (!m_pFile) return false;
-    if (file.Read(m_pFile, m_fileLength) != m_fileLength) return false;
-    return true;
+    return ReadWholeFile(path, 0x7FFFFFFFu, 1, &m_pFile, &m_fileLength);
 }
 
 int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut) {

@@ -7,13 +7,12 @@
 
 namespace {
 
-uint64_t Padded(uint64_t n) { return (n + 3) & ~static_cast<uint64_t>(3); }
-
-struct Extent {
-    uint64_t start, end;
+// A table's padded extent in the revised font.
+struct TableExtent {
+    Extent bytes;
     int record;
-    bool operator<(const Extent& other) const {
-        return start != other.start ? start < other.start : end < other.end;
+    bool operator<(const TableExtent& other) const {
+        return bytes.from != other.bytes.from ? bytes.from < other.bytes.from : bytes.to < other.bytes.to;
     }
 };
 
@@ -46,7 +45,7 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
     uint64_t unfilledInTables = 0;
     uint64_t copied = 0;
     std::vector<int> slotOwner(256, -1);
-    std::vector<Extent> extents;
+    std::vector<TableExtent> extents;
     extents.reserve(static_cast<size_t>(parsed));
     for (INT_PTR i = 0; i < parsed; ++i) {
         const int r = static_cast<int>(i);
@@ -84,8 +83,8 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
         const uint64_t offset = record->m_newOffset;
         if (offset % 4 != 0 && !fault(kFaultOffsetAlign, r)) return found;
         if (offset < directoryEnd && !fault(kFaultOverDirectory, r)) return found;
-        if (!InImage(fileLength, offset, Padded(length)) && !fault(kFaultPastFileEnd, r)) return found;
-        extents.push_back(Extent{offset, offset + Padded(length), r});
+        if (!InImage(fileLength, offset, RoundUp4(length)) && !fault(kFaultPastFileEnd, r)) return found;
+        extents.push_back(TableExtent{Extent{offset, offset + RoundUp4(length)}, r});
 
         if (record->m_hasBlocks) {
             // Blocks as the builder clips them to the table; the bytes they
@@ -104,7 +103,7 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
         }
 
         if (old) {
-            const uint64_t oldPadded = Padded(old->m_length);
+            const uint64_t oldPadded = RoundUp4(old->m_length);
             for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
                 const COldTagObject* block = record->CopyBlock(b);
                 if (!InImage(oldPadded, block->m_srcOffset, block->m_length) &&
@@ -125,10 +124,10 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
     std::sort(extents.begin(), extents.end());
     uint64_t reach = 0;
     int reacher = -1;
-    for (const Extent& e : extents) {
-        if (reacher >= 0 && e.start < reach && !fault(kFaultOverlap, e.record, reacher)) return found;
-        if (e.end > reach || reacher < 0) {
-            reach = e.end;
+    for (const TableExtent& e : extents) {
+        if (reacher >= 0 && e.bytes.from < reach && !fault(kFaultOverlap, e.record, reacher)) return found;
+        if (e.bytes.to > reach || reacher < 0) {
+            reach = e.bytes.to;
             reacher = e.record;
         }
     }
@@ -139,7 +138,7 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
     // write and install a font of up to 2 GB: no more of them than the
     // installed font's own length are accepted.
     uint64_t held = directoryEnd;
-    for (const Extent& e : extents) held += e.end - e.start;
+    for (const TableExtent& e : extents) held += e.bytes.to - e.bytes.from;
     const uint64_t fontLength = font ? static_cast<uint64_t>(font->m_fileLength) : 0;
     if (font && found == 0 && (fileLength > held ? fileLength - held : 0) + unfilledInTables > fontLength &&
         !fault(kFaultUnfilled, -1)) {

@@ -1,3 +1,4 @@
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -127,13 +128,20 @@ TEST(CSortArrayTest, EqualOffsetsKeepBothTables) {
 }
 
 TEST(NumericFunctionsTest, MatchTheOpenTypeDefinitions) {
-    EXPECT_EQ(RoundUp4(0), 0);
-    EXPECT_EQ(RoundUp4(1), 4);
-    EXPECT_EQ(RoundUp4(4), 4);
-    EXPECT_EQ(RoundUp4(5), 8);
+    EXPECT_EQ(RoundUp4(0), 0u);
+    EXPECT_EQ(RoundUp4(1), 4u);
+    EXPECT_EQ(RoundUp4(4), 4u);
+    EXPECT_EQ(RoundUp4(5), 8u);
     const unsigned char abcde[8] = {'a', 'b', 'c', 'd', 'e', 0, 0, 0};
     EXPECT_EQ(CalcCheckSum(abcde, 5), 0xC6626364u);
     EXPECT_EQ(CalcCheckSum(abcde, 0), 0u);
+    // The tail counts as zero-padded whatever follows it, and nothing past
+    // the length is read (a buffer of exactly five bytes, under the sanitizer).
+    const unsigned char abcdeFollowed[8] = {'a', 'b', 'c', 'd', 'e', 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(CalcCheckSum(abcdeFollowed, 5), 0xC6626364u);
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[5]);
+    std::copy(abcde, abcde + 5, exact.get());
+    EXPECT_EQ(CalcCheckSum(exact.get(), 5), 0xC6626364u);
     const unsigned char be[4] = {0x00, 0x01, 0x00, 0x00};
     uint32_t v = 0;
     SwapCopy(&v, be, 4);

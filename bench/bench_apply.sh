@@ -28,7 +28,7 @@ tool=$build/tools/patool
 old=$fonts/$pair.otf
 new=$fonts/$pair.rev.otf
 [ -x "$tool" ] || { echo "no patool in $build/tools" >&2; exit 2; }
-[ -f "$old" ] && [ -f "$new" ] || { echo "$pair.otf and $pair.rev.otf are not in $fonts" >&2; exit 2; }
+if [ ! -f "$old" ] || [ ! -f "$new" ]; then echo "$pair.otf and $pair.rev.otf are not in $fonts" >&2; exit 2; fi
 for t in xdelta3 bsdiff bspatch python3; do
     command -v $t >/dev/null || { echo "$t is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
 done
@@ -144,7 +144,8 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # Best and median of each, in microseconds.
 declare -A best median
 for n in "${names[@]}"; do
-    sorted=($(printf '%s\n' ${times[$n]} | sort -n))
+    read -ra list <<<"${times[$n]}"
+    mapfile -t sorted < <(printf '%s\n' "${list[@]}" | sort -n)
     best[$n]=${sorted[0]}
     median[$n]=${sorted[$((rounds / 2))]}
 done

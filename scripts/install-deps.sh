@@ -12,6 +12,9 @@ packages=(cmake g++ make clang libclang-rt-dev libgtest-dev libbenchmark-dev pyt
 # the keyboard: the end-to-end test and the demo.
 packages+=(g++-mingw-w64-x86-64-win32 wine64 fonts-wine xvfb x11-utils xdotool imagemagick
            fonts-ipafont-gothic locales)
+# The benchmarks' references: bench/patool_sizes.sh and bench/bench_apply.sh
+# hold patool against the deltas of these two.
+packages+=(xdelta3 bsdiff)
 
 missing=()
 for p in "${packages[@]}"; do

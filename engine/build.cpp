@@ -55,15 +55,10 @@ void ZeroOutside(BYTE* image, uint64_t length, std::vector<Extent> written) {
 }  // namespace
 
 int CTagObject::ApplyDifference(CSabunTagObject* record) {
-    if (m_pNewData) {
-        delete[] m_pNewData;
-        m_pNewData = nullptr;
-        m_newDataSize = 0;
-        std::memset(m_newTag, 0, sizeof m_newTag);
-        m_newCheckSum = 0;
-        m_newOffset = 0;
-        m_newLength = 0;
-    }
+    std::memset(m_newTag, 0, sizeof m_newTag);
+    m_newCheckSum = 0;
+    m_newOffset = 0;
+    m_newLength = 0;
     m_fileIndex = record->m_newIndex;
     m_sortedIndex = record->m_newSortedIndex;
 
@@ -73,52 +68,56 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
     const uint64_t length = unchanged ? m_length : record->m_newLength;
     if (length > kMaxOutputLength) return 0;
     if (m_length != 0 && !m_pData) return 0;
+    BYTE* const out = m_pNewData;
+    if (!out || length > m_newDataSize) return 0;
     const uint64_t padded = RoundUp4(length);
-    // The new table reads as zeros wherever nothing is written; only those
-    // bytes are cleared (below), not the whole table before it is written.
-    m_pNewData = new (std::nothrow) BYTE[static_cast<size_t>(padded) + 1];
-    if (!m_pNewData) return 0;
-    m_newDataSize = static_cast<uint32_t>(padded + 1);
     m_paddedLength = static_cast<int32_t>(padded);
+    // The padding belongs to the table, but only as far as the image goes:
+    // a table ending the image has no bytes after it to clear.
+    const uint64_t extent = Smaller(padded, m_newDataSize);
 
     if (unchanged) {
         // Only the table's own bytes: whatever followed it in the installed
         // file is not part of it, and the revised file holds zeros there.
-        if (m_length != 0) std::memcpy(m_pNewData, m_pData, m_length);
-        std::memset(m_pNewData + m_length, 0, static_cast<size_t>(padded + 1 - m_length));
+        if (m_length != 0) std::memcpy(out, m_pData, m_length);
+        std::memset(out + m_length, 0, static_cast<size_t>(extent - m_length));
     } else {
         // The old table reads as its m_length bytes followed by zeros up to
-        // its padded length; nothing beyond that is part of it.
+        // its padded length; nothing beyond that is part of it.  The new
+        // table reads as zeros wherever no block writes; only those bytes are
+        // cleared, not the whole table before it is written.
         const uint64_t oldPadded = RoundUp4(m_length);
         std::vector<Extent> written;
         const bool tracked = Reserve(&written, static_cast<size_t>(record->m_copyBlocks.GetSize()) +
                                                    static_cast<size_t>(record->m_literalBlocks.GetSize()));
-        if (!tracked) std::memset(m_pNewData, 0, static_cast<size_t>(padded) + 1);
+        if (!tracked) std::memset(out, 0, static_cast<size_t>(extent));
         for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
             const COldTagObject* block = record->CopyBlock(i);
             if (block->m_dstOffset >= length) continue;
             const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
             if (!InImage(oldPadded, block->m_srcOffset, n)) return 0;
             const uint64_t fromTable = block->m_srcOffset < m_length ? Smaller(n, m_length - block->m_srcOffset) : 0;
-            BYTE* out = m_pNewData + block->m_dstOffset;
-            if (fromTable != 0) std::memcpy(out, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
-            std::memset(out + fromTable, 0, static_cast<size_t>(n - fromTable));
+            BYTE* to = out + block->m_dstOffset;
+            if (fromTable != 0) std::memcpy(to, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
+            std::memset(to + fromTable, 0, static_cast<size_t>(n - fromTable));
             if (tracked) written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
         for (INT_PTR i = 0; i < record->m_literalBlocks.GetSize(); ++i) {
             const CNewTagObject* block = record->LiteralBlock(i);
             if (block->m_dstOffset >= length) continue;
             const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
-            std::memcpy(m_pNewData + block->m_dstOffset, block->m_pBytes, static_cast<size_t>(n));
+            std::memcpy(out + block->m_dstOffset, block->m_pBytes, static_cast<size_t>(n));
             if (tracked) written.push_back(Extent{block->m_dstOffset, block->m_dstOffset + n});
         }
-        if (tracked) ZeroOutside(m_pNewData, padded + 1, std::move(written));
+        if (tracked) ZeroOutside(out, extent, std::move(written));
     }
 
     std::memcpy(m_newTag, m_tag, sizeof m_newTag);
     m_newLength = static_cast<uint32_t>(length);
     m_newOffset = record->m_newOffset;
-    m_newCheckSum = CalcCheckSum(m_pNewData, m_paddedLength);
+    // The sum of the table padded with zeros, whether or not its padding
+    // lies inside the image.
+    m_newCheckSum = CalcCheckSum(out, static_cast<int32_t>(length));
     return 1;
 }
 
@@ -155,6 +154,9 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
 
         m_outputLength = m_pSabunData->m_sabunHeader.newFileLength;
         delete[] m_pOutput;
+        // The memory kept from an earlier build is given up first, so that
+        // no more than one image is ever held beside the installed font.
+        DropReadBackBuffer();
         m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1];
         if (!m_pOutput) return kReviseLoadFailed;
         std::vector<Extent> written;
@@ -165,11 +167,16 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
 
         m_header.Write(m_pOutput);
 
+        // Each table is formed in its own place in the image: no table is
+        // held twice.
         for (int i = 0; i < tableCount; ++i) {
             CSabunTagObject* record = m_pSabunData->FindByIndex(i);
             if (!record) return kReviseLoadFailed;
             CTagObject* tag = FindTag(record->m_tag);
             if (!tag) return kReviseLoadFailed;
+            if (record->m_newOffset > m_outputLength) return kReviseLoadFailed;
+            tag->m_pNewData = m_pOutput + record->m_newOffset;
+            tag->m_newDataSize = m_outputLength - record->m_newOffset;
             if (!tag->ApplyDifference(record)) return kReviseLoadFailed;
         }
 
@@ -186,10 +193,11 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
             record.offset = tag->m_newOffset;
             record.length = tag->m_newLength;
             record.Write(m_pOutput + at);
-            if (tag->m_newLength != 0) std::memcpy(m_pOutput + tag->m_newOffset, tag->m_pNewData, tag->m_newLength);
             if (tracked) {
+                // The table's padding inside the image was cleared with it.
+                const uint64_t padding = Smaller(RoundUp4(tag->m_newLength), m_outputLength - tag->m_newOffset);
                 written.push_back(Extent{at, at + kTableRecordSize});
-                written.push_back(Extent{tag->m_newOffset, static_cast<uint64_t>(tag->m_newOffset) + tag->m_newLength});
+                written.push_back(Extent{tag->m_newOffset, tag->m_newOffset + padding});
             }
         }
         // The image's trailing byte, beyond its length, is cleared with the rest.
@@ -216,7 +224,19 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
     };
 
     const int result = build();
-    delete[] m_pOutput;
+    // The tables' places go with the image.
+    for (INT_PTR i = 0; i < m_tags.GetSize(); ++i) {
+        m_tags.GetAt(i)->m_pNewData = nullptr;
+        m_tags.GetAt(i)->m_newDataSize = 0;
+    }
+    // A written image's memory is kept for reading the file back; its bytes
+    // are of no further use.
+    if (result == kReviseOk && m_pOutput) {
+        m_pReadBack = m_pOutput;
+        m_readBackSize = static_cast<uint64_t>(m_outputLength) + 1;
+    } else {
+        delete[] m_pOutput;
+    }
     m_pOutput = nullptr;
     return result;
 }

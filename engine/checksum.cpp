@@ -81,11 +81,20 @@ int COpenTypeManager::RecalcCheckSums(const char* fontPath, const COpenTypeHeade
 }
 
 int COpenTypeManager::VerifyRevisedFile(const char* path, uint32_t expectedSum) {
-    BYTE* buffer = nullptr;
+    // Into the memory the written image left, when the file fits it (the
+    // file read back is the size of that image, unless someone changed it);
+    // otherwise into a new buffer.
+    BYTE* buffer = m_pReadBack;
     uint32_t length = 0;
-    if (!ReadWholeFile(path, kMaxReadBackLength, 0, &buffer, &length)) return kReviseReadBackFailed;
+    if (!ReadWholeFile(path, kMaxReadBackLength, 0, &buffer, &length, m_readBackSize)) return kReviseReadBackFailed;
     // Whole words only, as the sum of the image written was taken.
     const int result = CalcCheckSum(buffer, static_cast<int32_t>(length & ~3u)) == expectedSum ? kReviseOk : kReviseChecksum;
-    delete[] buffer;
+    if (buffer != m_pReadBack) delete[] buffer;
     return result;
+}
+
+void COpenTypeManager::DropReadBackBuffer() {
+    delete[] m_pReadBack;
+    m_pReadBack = nullptr;
+    m_readBackSize = 0;
 }

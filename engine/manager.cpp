@@ -24,6 +24,7 @@ void COpenTypeManager::Reset() {
     m_pSabunData = nullptr;
     delete[] m_pOutput;
     m_pOutput = nullptr;
+    DropReadBackBuffer();
 }
 
 CTagObject* COpenTypeManager::FindTag(const char* tagName) const {

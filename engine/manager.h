@@ -113,6 +113,13 @@ private:
 
     // Creates tempPath and writes the output image to it: 0 or 3.
     int WriteOutput(const char* tempPath);
+
+    // Owned: the memory of the last image written, m_readBackSize bytes,
+    // kept so that reading the file back needs no new memory; its bytes
+    // mean nothing.
+    BYTE* m_pReadBack = nullptr;
+    uint64_t m_readBackSize = 0;
+    void DropReadBackBuffer();
 };
 
 // One progress report of a font's revision.  overall is the integer form

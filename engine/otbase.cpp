@@ -42,11 +42,9 @@ bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** 
     const ULONGLONG size = file.GetLength();
     if (size == 0 || size > maxLength) return false;
     const uint64_t needed = size + spare;
-    BYTE* into = *buffer;
+    BYTE* into = *buffer && capacity >= needed ? *buffer : nullptr;
     BYTE* fresh = nullptr;
-    if (into) {
-        if (capacity < needed) return false;
-    } else {
+    if (!into) {
         fresh = new (std::nothrow) BYTE[static_cast<size_t>(needed)];
         if (!fresh) return false;
         into = fresh;

@@ -108,12 +108,12 @@ private:
 };
 
 // The one reader of whole files.  Opens path for reading, denying writers, and
-// reads it with one read call into *buffer: a new buffer of its length and
-// `spare` more zero bytes, or, when *buffer is given, that buffer of capacity
-// bytes.  A new buffer is the caller's to delete[].  False, with *buffer as
+// reads it with one read call into *buffer: when *buffer is given and its
+// capacity bytes hold the file and `spare` more bytes, into that buffer;
+// otherwise into a new buffer of that size.  The spare bytes are zeros.  A new
+// buffer (*buffer changed) is the caller's to delete[].  False, with *buffer as
 // given, when the file cannot be opened, is empty or longer than maxLength,
-// does not fit the given buffer, the memory cannot be had, or the file cannot
-// be read whole.  info, when given, receives the open file's identity; *infoKnown
+// the memory cannot be had, or the file cannot be read whole.  info, when given, receives the open file's identity; *infoKnown
 // says whether the system could tell it.
 bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
                    uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr);

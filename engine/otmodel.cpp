@@ -50,7 +50,7 @@ CTagObject::CTagObject() {
     std::memset(m_newTag, 0, sizeof m_newTag);
 }
 
-CTagObject::~CTagObject() { delete[] m_pNewData; }
+CTagObject::~CTagObject() = default;
 
 int32_t CTagObject::ReadRecord(const BYTE* record, const BYTE* image, uint32_t imageLength) {
     const TableRecord r = TableRecord::Read(record);

@@ -67,7 +67,11 @@ public:
     // True when the table's bytes lie inside the image it was read from.
     bool HasData() const { return m_pData != nullptr; }
 
-    // Forms the revised table from the old one and a difference record.
+    // Forms the revised table from the old one and a difference record in
+    // the place the builder gave it: m_pNewData, with m_newDataSize bytes of
+    // the revised image from there on.  The table's bytes and its padding are
+    // written there, nothing past them; 0 when the table does not fit or its
+    // blocks reach outside the old table.
     int ApplyDifference(CSabunTagObject* record);
 
     BYTE m_tag[4];
@@ -80,12 +84,14 @@ public:
     int32_t m_fileIndex = 0;   // directory slot: in the installed font, later in the revised one
     int32_t m_sortedIndex = 0;  // rank in data order, likewise
 
-    BYTE* m_pNewData = nullptr;  // owned: the revised table, zero-padded to m_paddedLength
+    // Not owned: the table's place in the revised image while it is built
+    // (null otherwise), where it is formed and zero-padded to m_paddedLength.
+    BYTE* m_pNewData = nullptr;
     BYTE m_newTag[4];
     uint32_t m_newCheckSum = 0;
     uint32_t m_newOffset = 0;
     uint32_t m_newLength = 0;
-    uint32_t m_newDataSize = 0;  // bytes allocated in m_pNewData
+    uint32_t m_newDataSize = 0;  // bytes of the revised image from m_pNewData on
 };
 
 // The seventeen tables the engine can revise.

@@ -82,6 +82,16 @@ TEST_F(BuildTest, KeepingEveryTableGivesTheInstalledFontWithZeroPaddingAndRightC
     EXPECT_TRUE(testdata::ChecksumsAreRight(out));
     EXPECT_EQ(m.m_outputSum, 0xB1B0AFBAu);
     EXPECT_EQ(m.m_pOutput, nullptr);
+
+    // The file read back after a build goes into the memory the image left:
+    // one that has grown since no longer fits it, and is still read whole.
+    EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.m_outputSum), 0);
+    for (const size_t extra : {1, 3, 4}) {
+        Bytes grown = out;
+        grown.resize(out.size() + extra, 0x5A);
+        Put(kTempPath, grown);
+        EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.m_outputSum), extra < 4 ? 0 : 12) << extra;
+    }
 }
 
 TEST_F(BuildTest, AProducedDifferenceFileGivesTheRevisedFontWithTheInstalledSerials) {

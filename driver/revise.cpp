@@ -1,4 +1,7 @@
-// COpenTypeManager::ReviseFont: one installed font from end to end.
+// COpenTypeManager::ReviseFont: one installed font from end to end.  It is
+// declared with the engine but lives above it and the search, whose
+// controller names the font's difference file: the engine itself never
+// reaches up to the search.
 //
 // The installed font is the user's only copy, so it is never written in
 // place.  The revised font is first made complete in a new file beside it,

@@ -237,15 +237,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     }
     if (loaded != kReviseOk) return kReviseLoadFailed;
 
-    std::memset(m_macSerial, 0, sizeof m_macSerial);
-    std::memset(m_winSerial, 0, sizeof m_winSerial);
-    // LoadFont has checked that the whole directory lies inside the image.
-    for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
-        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        if (std::memcmp(record, "name", 4) != 0) continue;
-        GetSerialStrings(record, m_macSerial, m_winSerial);
-        break;
-    }
+    TakeSerialStrings();
 
     CFolderCheckCtrl* control = GetFolderCheckCtrl();
     const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;

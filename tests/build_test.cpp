@@ -80,8 +80,8 @@ TEST_F(BuildTest, KeepingEveryTableGivesTheInstalledFontWithZeroPaddingAndRightC
     // bytes that followed them in the installed file.
     EXPECT_EQ(out, testdata::ExpectedRevision(Installed(0), mac, win));
     EXPECT_TRUE(testdata::ChecksumsAreRight(out));
-    EXPECT_EQ(m.m_outputSum, 0xB1B0AFBAu);
-    EXPECT_EQ(m.m_pOutput, nullptr);
+    EXPECT_EQ(m.OutputSum(), 0xB1B0AFBAu);
+    EXPECT_EQ(m.Output(), nullptr);
 }
 
 TEST_F(BuildTest, AProducedDifferenceFileGivesTheRevisedFontWithTheInstalledSerials) {
@@ -238,7 +238,7 @@ TEST_F(BuildTest, AStopAtAnyStepGivesEightAndOnlyAStopAtNinetyLeavesTheFile) {
         EXPECT_EQ(Revise(m, installed, Keep(installed), &rec), 8) << step;
         EXPECT_EQ(rec.Steps().back(), step);
         EXPECT_EQ(OutputExists(), step == 90) << step;
-        EXPECT_EQ(m.m_pOutput, nullptr);
+        EXPECT_EQ(m.Output(), nullptr);
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 
@@ -247,7 +247,7 @@ TEST_F(BuildTest, AStopAtAnyStepGivesEightAndOnlyAStopAtNinetyLeavesTheFile) {
     ProgressRecorder rec;
     rec.stopAtStep = 40;
     EXPECT_EQ(Revise(m, installed, testdata::BytesOf("not a difference file"), &rec), 8);
-    EXPECT_EQ(m.m_pSabunData, nullptr);
+    EXPECT_EQ(m.SabunData(), nullptr);
 }
 
 TEST_F(BuildTest, AFontWithoutNameOrWithoutAWholeHeadTableIsNotWritten) {
@@ -326,8 +326,8 @@ TEST_F(BuildTest, AFailureToCreateWriteOrCloseTheTemporaryFileGivesThree) {
         sim::FailCall(f.first, f.second);
         EXPECT_EQ(Build(m), 3) << f.first;
         sim::ClearFailures();
-        EXPECT_EQ(m.m_pOutput, nullptr);
-        EXPECT_EQ(m.m_outputSum, 0u) << f.first;
+        EXPECT_EQ(m.Output(), nullptr);
+        EXPECT_EQ(m.OutputSum(), 0u) << f.first;
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 
@@ -467,7 +467,7 @@ TEST_F(BuildTest, DifferenceFilesThatDoNotFitTheFontAreRefusedWithOne) {
         EXPECT_EQ(Revise(m, installed, diff, &rec), 1) << c.what;
         EXPECT_EQ(rec.Steps(), (std::vector<int>{40, 55})) << c.what;
         EXPECT_FALSE(OutputExists()) << c.what;
-        EXPECT_EQ(m.m_pOutput, nullptr) << c.what;
+        EXPECT_EQ(m.Output(), nullptr) << c.what;
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 }

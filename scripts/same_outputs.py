@@ -431,7 +431,7 @@ def run_case(case):
 # ---------------------------------------------------------------------------
 # The fuzz entries through each side's same_outputs_aid.
 
-def compare_entries(base_aid, head_aid, font_dir, work, sources, report):
+def compare_entries(base_aid, head_aid, font_dir, work, sources, report, ignore):
     differing = compared = 0
     for entry, files in sorted(sources.items()):
         if not files:
@@ -448,6 +448,8 @@ def compare_entries(base_aid, head_aid, font_dir, work, sources, report):
                 return None
             outs.append(out)
         for i, path in enumerate(files):
+            if any(fnmatch.fnmatchcase("entry %s %s" % (entry, path), g) for g in ignore):
+                continue
             compared += 1
             why = []
             for ext in (".result", ".font"):
@@ -474,12 +476,13 @@ def main():
     p.add_argument("--regressions", default="", help="the kept fuzz regression inputs")
     p.add_argument("--work", required=True, help="folder for made inputs and kept differences")
     p.add_argument("--seed", type=int, default=None)
-    p.add_argument("--seconds", type=float, default=300, help="time for the unseen cases")
+    p.add_argument("--seconds", type=float, default=270, help="time for the unseen cases")
     p.add_argument("--max-cases", type=int, default=20000, help="at most this many unseen cases")
     p.add_argument("--case", type=int, action="append", default=[], help="run only this unseen case (repeatable)")
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     p.add_argument("--ignore", action="append", default=[],
-                   help="glob over 'COMMAND CASE' (e.g. 'show --font *', '* seen/aid/nohead*'): not compared")
+                   help="glob over 'COMMAND CASE' (e.g. 'show --font *', '* *nohead*') or 'entry ENTRY FILE':"
+                        " not compared")
     a = p.parse_args()
     for field in ("base", "head", "fonts", "fuzz_corpus", "regressions", "work"):
         if getattr(a, field):
@@ -595,7 +598,7 @@ def main():
                 sources.setdefault(entry, []).extend(sorted(os.path.join(folder, n) for n in os.listdir(folder)))
         for entry, folder in (("revise_font", keep_fonts), ("revise_diff", keep_pas)):
             sources.setdefault(entry, []).extend(sorted(os.path.join(folder, n) for n in os.listdir(folder)))
-        r = compare_entries(base_aid, head_aid, a.fonts, a.work, sources, report)
+        r = compare_entries(base_aid, head_aid, a.fonts, a.work, sources, report, a.ignore)
         if r is None:
             entry_differing = 1
         else:

@@ -21,12 +21,14 @@
 # Options (all but the first two go to same_outputs.py):
 #   --cache DIR        builds and work files (default build-same/ in the tree)
 #   --seed N           the mutations' seed (default: a new one, printed)
-#   --seconds S        time for the mutated cases (default 300)
+#   --seconds S        time for the mutated cases (default 270: about five
+#                      minutes in all on two cores, builds cached)
 #   --jobs N           cases run at once (default: the number of cores)
 #   --case K           run only unseen case K of the seed (repeatable)
 #   --ignore GLOB      leave out commands whose 'COMMAND CASE' matches, for
 #                      intended differences, e.g. --ignore 'show --font *nohead*'
-#                      (COMMAND is make, show, show --font, apply or check)
+#                      (COMMAND is make, show, show --font, apply or check;
+#                      the fuzz entries match as 'entry ENTRY FILE')
 # Environment: TEST_FONT_DIR (default build-test/testfonts), FUZZ_CORPUS
 # (default build-fuzz/corpus, skipped when missing).
 #
@@ -84,6 +86,10 @@ checkout() {
 # build SIDE SOURCE: patool and, where that side's tree allows, the aid.
 build() {
   local side=$1 src=$2 out=$cache/$1
+  # A build folder belongs to one source folder: a stale one is started over.
+  if [ -e "$out/CMakeCache.txt" ] && ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$src" "$out/CMakeCache.txt"; then
+    rm -rf "$out"
+  fi
   echo "== building $side from $src ($(git -C "$src" rev-parse --short HEAD)$(
     [ -n "$(git -C "$src" status --porcelain --untracked-files=no)" ] && echo ', with uncommitted changes'))"
   cmake -S "$src" -B "$out" -DCMAKE_BUILD_TYPE=Release -DSANITIZE=OFF -DBUILD_TESTING=OFF \
@@ -105,10 +111,11 @@ if [ ${#positional[@]} -eq 2 ]; then
   head_src=$src
 fi
 build base "$base_src" || exit 2
-build head "$head_src" || exit 2
+if [ "$head_src" = "$root" ]; then build tree "$head_src" || exit 2; head_out=$cache/tree
+else build head "$head_src" || exit 2; head_out=$cache/head; fi
 
 set +e
-python3 "$here/same_outputs.py" --base "$cache/base" --head "$cache/head" --fonts "$fonts" \
+python3 "$here/same_outputs.py" --base "$cache/base" --head "$head_out" --fonts "$fonts" \
   --fuzz-corpus "$corpus" --regressions "$head_src/fuzz/regressions" --work "$cache/run" "${pass[@]}"
 status=$?
 [ $status -le 1 ] || status=2

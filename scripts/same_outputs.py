@@ -138,16 +138,17 @@ def seen_cases(fonts_dir, made_dir, fuzz_corpus, base_patool):
     # The fuzz corpora, as fonts with a real difference file or as difference
     # files for a real font.
     anchor = next((l for l in sorted(made) if l.endswith("Gothic-Pro-W3")), None)
-    if fuzz_corpus and anchor:
+    for corpus in fuzz_corpus if anchor else []:
         old, rev = next((o, r) for l, o, r, _ in pairs if l == anchor)
-        for entry in sorted(os.listdir(fuzz_corpus)):
-            folder = os.path.join(fuzz_corpus, entry)
+        for entry in sorted(os.listdir(corpus)):
+            folder = os.path.join(corpus, entry)
+            label = "%s/%s" % (os.path.basename(corpus), entry)
             for name in sorted(os.listdir(folder)):
                 path = os.path.join(folder, name)
                 if entry in ("revise_font", "load_font", "is_target_font"):
-                    cases.append(Case("corpus/%s/%s" % (entry, name), path, made[anchor], rev))
+                    cases.append(Case("%s/%s" % (label, name), path, made[anchor], rev))
                 elif entry in ("revise_diff", "read_file", "read_header"):
-                    cases.append(Case("corpus/%s/%s" % (entry, name), old, path, rev))
+                    cases.append(Case("%s/%s" % (label, name), old, path, rev))
     return cases, materials
 
 
@@ -472,7 +473,8 @@ def main():
     p.add_argument("--base", required=True, help="base build folder")
     p.add_argument("--head", required=True, help="head build folder")
     p.add_argument("--fonts", required=True, help="the real test fonts (X.otf / X.rev.otf)")
-    p.add_argument("--fuzz-corpus", default="", help="libFuzzer corpus folder (one folder per entry)")
+    p.add_argument("--fuzz-corpus", action="append", default=[],
+                   help="libFuzzer corpus or seed folder, one folder per entry (repeatable)")
     p.add_argument("--regressions", default="", help="the kept fuzz regression inputs")
     p.add_argument("--work", required=True, help="folder for made inputs and kept differences")
     p.add_argument("--seed", type=int, default=None)
@@ -484,9 +486,10 @@ def main():
                    help="glob over 'COMMAND CASE' (e.g. 'show --font *', '* *nohead*') or 'entry ENTRY FILE':"
                         " not compared")
     a = p.parse_args()
-    for field in ("base", "head", "fonts", "fuzz_corpus", "regressions", "work"):
+    for field in ("base", "head", "fonts", "regressions", "work"):
         if getattr(a, field):
             setattr(a, field, os.path.abspath(getattr(a, field)))
+    a.fuzz_corpus = [os.path.abspath(c) for c in a.fuzz_corpus if os.path.isdir(c)]
 
     seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1 << 31)
     print("seed %d (rerun with --seed %d)" % (seed, seed), flush=True)
@@ -506,7 +509,7 @@ def main():
     else:
         print("note: no builder inputs (same_outputs_aid missing or failed)")
 
-    cases, materials = seen_cases(font_dirs, made, a.fuzz_corpus or None, base_patool)
+    cases, materials = seen_cases(font_dirs, made, a.fuzz_corpus, base_patool)
     if not materials:
         sys.exit("same_outputs: no font pair to mutate")
     unseen = a.case or None
@@ -585,14 +588,14 @@ def main():
         totals["cases"], totals["commands"], totals["identical"], totals["differing"], totals["differing cases"],
         totals["ignored"], time.monotonic() - started), flush=True)
     for label, tally in sorted(exits.items()):
-        print("  unseen %-12s exit codes %s" % (label, ", ".join("%s: %d" % kv for kv in sorted(tally.items(), key=str))))
+        print("  unseen %-12s exit codes %s" % (label, ", ".join("%s: %d" % kv for kv in sorted(tally.items(), key=lambda kv: (isinstance(kv[0], str), kv[0])))))
 
     entry_differing = 0
     if not have_aid:
         print("entries: not compared (same_outputs_aid did not build on both sides)")
     else:
         sources = {}
-        for root in [d for d in (a.fuzz_corpus, a.regressions) if d]:
+        for root in a.fuzz_corpus + ([a.regressions] if a.regressions else []):
             for entry in (sorted(os.listdir(root)) if os.path.isdir(root) else []):
                 folder = os.path.join(root, entry)
                 sources.setdefault(entry, []).extend(sorted(os.path.join(folder, n) for n in os.listdir(folder)))

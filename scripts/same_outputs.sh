@@ -18,19 +18,21 @@
 # difference file by each side's same_outputs_aid, and their answers and the
 # fonts they build are compared as well.
 #
-# Options (all but the first two go to same_outputs.py):
+# Options (--cache is this script's own; the others go to same_outputs.py):
 #   --cache DIR        builds and work files (default build-same/ in the tree)
 #   --seed N           the mutations' seed (default: a new one, printed)
 #   --seconds S        time for the mutated cases (default 270: about five
 #                      minutes in all on two cores, builds cached)
 #   --jobs N           cases run at once (default: the number of cores)
 #   --case K           run only unseen case K of the seed (repeatable)
+#   --max-cases N      at most N mutated cases (default 20000)
 #   --ignore GLOB      leave out commands whose 'COMMAND CASE' matches, for
 #                      intended differences, e.g. --ignore 'show --font *nohead*'
 #                      (COMMAND is make, show, show --font, apply or check;
 #                      the fuzz entries match as 'entry ENTRY FILE')
 # Environment: TEST_FONT_DIR (default build-test/testfonts), FUZZ_CORPUS
-# (default build-fuzz/corpus, skipped when missing).
+# (folders of libFuzzer inputs, one subfolder per entry; default
+# build-fuzz/corpus and build-fuzz/seeds, each skipped when missing).
 #
 # Exits 0 when everything compared is identical, 1 on any difference, 2 when
 # it cannot run.  The builds are Release without sanitizers, through ccache.
@@ -57,8 +59,10 @@ fonts=${TEST_FONT_DIR:-$root/build-test/testfonts}
 [ -e "$fonts/Sorame-Gothic-Pro-W3.otf" ] || {
   echo "same_outputs: no test fonts in $fonts (set TEST_FONT_DIR, or run tests/fonts/make_test_fonts.py)" >&2; exit 2; }
 fonts=$(cd "$fonts" && pwd)
-corpus=${FUZZ_CORPUS:-$root/build-fuzz/corpus}
-[ -d "$corpus" ] || corpus=
+corpora=()
+for c in ${FUZZ_CORPUS:-$root/build-fuzz/corpus $root/build-fuzz/seeds}; do
+  if [ -d "$c" ]; then corpora+=(--fuzz-corpus "$c"); fi
+done
 
 mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
@@ -116,7 +120,7 @@ else build head "$head_src" || exit 2; head_out=$cache/head; fi
 
 set +e
 python3 "$here/same_outputs.py" --base "$cache/base" --head "$head_out" --fonts "$fonts" \
-  --fuzz-corpus "$corpus" --regressions "$head_src/fuzz/regressions" --work "$cache/run" "${pass[@]}"
+  "${corpora[@]}" --regressions "$head_src/fuzz/regressions" --work "$cache/run" "${pass[@]}"
 status=$?
 [ $status -le 1 ] || status=2
 exit $status

@@ -152,7 +152,7 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
         if (!DifferenceFits()) return kReviseLoadFailed;
 
-        m_outputLength = m_pSabunData->m_sabunHeader.newFileLength;
+        m_outputLength = m_pSabunData->Header().newFileLength;
         delete[] m_pOutput;
         // The memory kept from an earlier build is given up first, so that
         // no more than one image is ever held beside the installed font.
@@ -160,7 +160,7 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1];
         if (!m_pOutput) return kReviseLoadFailed;
         std::vector<Extent> written;
-        const int tableCount = m_pSabunData->m_sabunHeader.tableCount;
+        const int tableCount = m_pSabunData->Header().tableCount;
         const bool tracked = Reserve(&written, 2 * static_cast<size_t>(tableCount) + 1);
         if (!tracked) std::memset(m_pOutput, 0, static_cast<size_t>(m_outputLength) + 1);
         if (tracked) written.push_back(Extent{0, kOffsetTableSize});

@@ -205,6 +205,47 @@ int COpenTypeManager::LoadFont(const char* path, ProgressCallbackFn callback, vo
     return kReviseOk;
 }
 
+bool COpenTypeManager::LoadedFontIsTarget(const DiffFileRecord& entry) const {
+    const IdentityMatch match = MatchIdentity(entry, true, nullptr);
+    return match.headMatches && match.nameMatches;
+}
+
+COpenTypeManager::Identity COpenTypeManager::ReadIdentity() const {
+    Identity identity;
+    const uint32_t length = static_cast<uint32_t>(m_fileLength);
+    if (!m_pFile || !DirectoryFits(length, m_header.m_numTables)) return identity;
+    for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
+        const BYTE* record = m_pFile + TableRecordAt(i);
+        const TableRecord r = TableRecord::Read(record);
+        if (r.HasTag("head")) {
+            CTagHeadObject head;
+            head.ReadRecord(record, m_pFile, length);
+            if (head.ReadTable(m_pFile)) {
+                identity.hasHead = true;
+                identity.revision = head.m_headInfo.m_fontRevision;
+            }
+        } else if (r.HasTag("name") && identity.name[0] == '\0') {
+            CTagNameObject name;
+            name.ReadRecord(record, m_pFile, length);
+            name.ReadTable(m_pFile);
+            name.GetFifthRecordString(identity.name);
+        }
+    }
+    return identity;
+}
+
+void COpenTypeManager::TakeSerialStrings() {
+    std::memset(m_macSerial, 0, sizeof m_macSerial);
+    std::memset(m_winSerial, 0, sizeof m_winSerial);
+    if (!m_pFile || !DirectoryFits(static_cast<uint32_t>(m_fileLength), m_header.m_numTables)) return;
+    for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
+        const BYTE* record = m_pFile + TableRecordAt(i);
+        if (!TableRecord::Read(record).HasTag("name")) continue;
+        GetSerialStrings(record, m_macSerial, m_winSerial);
+        break;
+    }
+}
+
 int COpenTypeManager::GetSerialStrings(const BYTE* record, char* macOut, char* winOut) {
     if (!TableRecord::Read(record).HasTag("name")) return 0;
     CTagNameObject name;

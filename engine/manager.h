@@ -34,12 +34,31 @@ public:
     // each of its head and name tables that is there must say so.
     bool LoadedFontIs(const DiffFileRecord& entry) const;
 
+    // True when the loaded image is exactly the font and revision that
+    // entry names, by the rule identification applies to an installed file:
+    // a head table with the revision and a name table with the font name.
+    bool LoadedFontIsTarget(const DiffFileRecord& entry) const;
+
+    // What the loaded image says it is, as identification reads it: the
+    // revision of its head table and the fifth string of its name table.
+    struct Identity {
+        bool hasHead = false;  // a head table lies inside the image
+        uint32_t revision = 0;
+        char name[kSerialBufferSize] = {};  // "" when no name table has a fifth string
+    };
+    Identity ReadIdentity() const;
+
     // Reads the installed font for revision: 0, 1 or 8.
     int LoadFont(const char* path, ProgressCallbackFn callback, void* context, int fontCount, int fontIndex);
 
     // For the name table record at `record` (inside m_pFile): copies its
     // serial strings into macOut and winOut; 1 when both were found.
     int GetSerialStrings(const BYTE* record, char* macOut, char* winOut);
+
+    // Takes the loaded font's serial strings, those of its first name table,
+    // into m_macSerial and m_winSerial, which the revised font carries over;
+    // both stay empty when it has none.
+    void TakeSerialStrings();
 
     // Builds the revised font from the loaded one and its difference file
     // and writes it to tempPath.
@@ -55,18 +74,21 @@ public:
     int ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context, int fontCount,
                    int fontIndex);
 
-    int32_t m_fileLength = 0;   // length of the file last opened
-    BYTE* m_pFile = nullptr;    // owned: the file image
-    CString m_fontName;         // file name and extension of the font being revised
-    COpenTypeHeader m_header;
-    BYTE* m_pOutput = nullptr;  // owned: the revised font's image
-    uint32_t m_outputLength = 0;
-    char m_macSerial[kSerialBufferSize];
-    char m_winSerial[kSerialBufferSize];
-    CTypedPtrArray<CObArray, CTagObject*> m_tags;          // owned, directory order
-    CTypedPtrArray<CSortArray, CTagObject*> m_sortedTags;  // the same objects by offset; not owned
-    CMakeSabunData* m_pSabunData = nullptr;                // owned
-    uint32_t m_outputSum = 0;  // word sum of the revised image as written
+    // What the operations above read and build, for callers to look at.
+    const BYTE* Image() const { return m_pFile; }
+    uint32_t ImageLength() const { return static_cast<uint32_t>(m_fileLength); }
+    const COpenTypeHeader& Header() const { return m_header; }
+    INT_PTR TagCount() const { return m_tags.GetSize(); }
+    const CString& FontName() const { return m_fontName; }
+    const char* MacSerial() const { return m_macSerial; }
+    const char* WinSerial() const { return m_winSerial; }
+    // The difference file the last build read; null before one.
+    const CMakeSabunData* SabunData() const { return m_pSabunData; }
+    const BYTE* Output() const { return m_pOutput; }
+    uint32_t OutputLength() const { return m_outputLength; }
+    // Word sum of the revised image as written, which the read-back must find.
+    uint32_t OutputSum() const { return m_outputSum; }
+
     // Which file the image was read from, where the system could say.
     struct FileIdentity {
         bool known = false;  // the system could say
@@ -75,12 +97,32 @@ public:
             return known && o.known && volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
         }
     };
+
+private:
+    friend struct ManagerTestAccess;  // the tests plant images and serials
+
+    int32_t m_fileLength = 0;   // length of the file last opened
+    BYTE* m_pFile = nullptr;    // owned: the file image
+    CString m_fontName;         // file name and extension of the font being revised
+    COpenTypeHeader m_header;
+    BYTE* m_pOutput = nullptr;  // owned: the revised font's image
+    uint32_t m_outputLength = 0;
+    // Owned: the memory of the last image written, m_readBackSize bytes,
+    // kept so that reading the file back needs no new memory; its bytes
+    // mean nothing.
+    BYTE* m_pReadBack = nullptr;
+    uint64_t m_readBackSize = 0;
+    char m_macSerial[kSerialBufferSize];
+    char m_winSerial[kSerialBufferSize];
+    CTypedPtrArray<CObArray, CTagObject*> m_tags;          // owned, directory order
+    CTypedPtrArray<CSortArray, CTagObject*> m_sortedTags;  // the same objects by offset; not owned
+    CMakeSabunData* m_pSabunData = nullptr;                // owned
+    uint32_t m_outputSum = 0;  // word sum of the revised image as written
     FileIdentity m_identity;
     // While ReviseFont builds: the scanned record the difference file must
     // still match; null for a build asked for directly.
     const DiffFileRecord* m_pExpectedDiff = nullptr;
 
-private:
     struct IdentityMatch {
         bool sawHead = false;      // a head table inside the image was read
         bool headMatches = false;  // one of them has the entry's revision
@@ -114,11 +156,7 @@ private:
     // Creates tempPath and writes the output image to it: 0 or 3.
     int WriteOutput(const char* tempPath);
 
-    // Owned: the memory of the last image written, m_readBackSize bytes,
-    // kept so that reading the file back needs no new memory; its bytes
-    // mean nothing.
-    BYTE* m_pReadBack = nullptr;
-    uint64_t m_readBackSize = 0;
+    // Frees m_pReadBack.
     void DropReadBackBuffer();
 };
 

@@ -119,8 +119,32 @@ int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRev
 }
 
 int CMakeSabunData::ReadFile(const char* path) {
+    Clear();
     if (!ReadWhole(path)) return 0;
-    if (m_fileLength < kSabunHeaderSize) return 0;
+    return Parse(nullptr);
+}
+
+int CMakeSabunData::ReadBytes(const BYTE* bytes, uint32_t length, std::vector<SabunReadFault>* faults) {
+    Clear();
+    m_pFile = new (std::nothrow) BYTE[static_cast<size_t>(length) + 1]();
+    if (!m_pFile) return 0;
+    if (length != 0) std::memcpy(m_pFile, bytes, length);
+    m_fileLength = length;
+    return Parse(faults);
+}
+
+int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
+    int found = 0;
+    // True when the caller wants the reading to go on.
+    auto fault = [&](SabunReadFaultKind kind, int record) {
+        ++found;
+        if (faults) faults->push_back(SabunReadFault{kind, record});
+        return faults != nullptr;
+    };
+    if (m_fileLength < kSabunHeaderSize) {
+        fault(kReadHeaderCut, -1);
+        return 0;
+    }
 
     const BYTE* h = m_pFile;
     std::memcpy(m_sabunHeader.magic, h, 4);
@@ -131,21 +155,31 @@ int CMakeSabunData::ReadFile(const char* path) {
     std::memcpy(m_sabunHeader.reserved1, h + 45, 4);
     std::memcpy(m_sabunHeader.reserved2, h + 49, 4);
 
-    if (!InImage(m_fileLength, kSabunHeaderSize, static_cast<uint64_t>(m_sabunHeader.tableCount) * kSabunRecordSize)) {
+    if (!InImage(m_fileLength, kSabunHeaderSize, static_cast<uint64_t>(m_sabunHeader.tableCount) * kSabunRecordSize) &&
+        !fault(kReadRecordsCut, -1)) {
         return 0;
     }
     for (uint32_t i = 0; i < m_sabunHeader.tableCount; ++i) {
-        const BYTE* r = m_pFile + kSabunHeaderSize + kSabunRecordSize * i;
+        const uint64_t at = kSabunHeaderSize + static_cast<uint64_t>(kSabunRecordSize) * i;
+        if (!InImage(m_fileLength, at, kSabunRecordSize)) break;
+        const BYTE* r = m_pFile + at;
         const uint32_t dataOffset = GetU32(r + 6);
         CSabunTagObject* record = new (std::nothrow) CSabunTagObject;
         if (!record) return 0;
         record->SetRecord(r, r[4], r[5], dataOffset, GetU32(r + 10), GetU32(r + 14));
         // Appended before the checks below, so the array owns it whatever follows.
         m_sabunTags.Add(record);
-        if (dataOffset >= m_fileLength) return 0;
-        if (dataOffset != 0 && !record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset)) return 0;
+        if (dataOffset == 0) continue;
+        const int which = static_cast<int>(i);
+        if (dataOffset >= m_fileLength) {
+            if (!fault(kReadListOffset, which)) return 0;
+            continue;
+        }
+        if (!record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset) && !fault(kReadListCut, which)) {
+            return 0;
+        }
     }
-    return 1;
+    return found == 0 ? 1 : 0;
 }
 
 bool CMakeSabunData::HeaderIs(const DiffFileRecord& entry) const {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/otbase.h"
 #include "engine/types.h"
@@ -90,6 +91,20 @@ public:
     uint32_t m_newOffset = 0;
 };
 
+// What keeps a difference file from being read whole.  The updater stops at
+// the first; the makers' tool reads on past each to name them all.
+enum SabunReadFaultKind {
+    kReadHeaderCut,   // the file ends inside the header
+    kReadRecordsCut,  // the table records run past the end of the file
+    kReadListOffset,  // a record's block list offset is not inside the file
+    kReadListCut,     // a record's block list runs past the end of the file
+};
+
+struct SabunReadFault {
+    SabunReadFaultKind kind;
+    int record;  // -1 for the header and the records as a whole
+};
+
 class CMakeSabunData : public COpenTypeObject {
 public:
     CMakeSabunData();
@@ -104,20 +119,35 @@ public:
     // 1 when the whole file was read into m_sabunHeader and m_sabunTags.
     int ReadFile(const char* path);
 
+    // Reads a difference file from length bytes in memory (copied), as
+    // ReadFile reads one from disk.  With faults null it stops at the first
+    // fault, as ReadFile does; otherwise it takes every record and block
+    // that lies inside the file, adds each fault to the list, and returns 1
+    // only when there was none.
+    int ReadBytes(const BYTE* bytes, uint32_t length, std::vector<SabunReadFault>* faults = nullptr);
+
     // True when the header read by ReadFile is a difference file's and names
     // entry's font and revision.
     bool HeaderIs(const DiffFileRecord& entry) const;
 
     CSabunTagObject* FindByIndex(int newIndex) const;
     CSabunTagObject* Record(INT_PTR i) const { return m_sabunTags.GetAt(i); }
+    // The records read, in file order: all of them after a successful read.
+    INT_PTR RecordCount() const { return m_sabunTags.GetSize(); }
+    const SabunHeader& Header() const { return m_sabunHeader; }
+    // The file as read (and one zero byte); null once ReadHeader is done.
+    const BYTE* FileImage() const { return m_pFile; }
+    uint32_t FileLength() const { return m_fileLength; }
     void Clear();
+
+private:
+    // Opens path and reads it whole into m_pFile; false when that fails.
+    bool ReadWhole(const char* path);
+    // Parses m_pFile: see ReadBytes.
+    int Parse(std::vector<SabunReadFault>* faults);
 
     CTypedPtrArray<CObArray, CSabunTagObject*> m_sabunTags;  // owned, record order
     SabunHeader m_sabunHeader;
     uint32_t m_fileLength = 0;
     BYTE* m_pFile = nullptr;  // owned: the whole file and one zero byte
-
-private:
-    // Opens path and reads it whole into m_pFile; false when that fails.
-    bool ReadWhole(const char* path);
 };

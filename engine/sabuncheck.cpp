@@ -27,10 +27,10 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
         return faults != nullptr;
     };
 
-    const SabunHeader& header = data.m_sabunHeader;
+    const SabunHeader& header = data.Header();
     const uint32_t count = header.tableCount;
-    const INT_PTR parsed = data.m_sabunTags.GetSize();
-    if (font && (count != font->m_header.m_numTables || font->m_tags.GetSize() != count || parsed != count)) {
+    const INT_PTR parsed = data.RecordCount();
+    if (font && (count != font->Header().m_numTables || font->TagCount() != count || parsed != count)) {
         if (!fault(kFaultTableCount, -1)) return found;
     }
 
@@ -139,7 +139,7 @@ int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std
     // installed font's own length are accepted.
     uint64_t held = directoryEnd;
     for (const TableExtent& e : extents) held += e.bytes.to - e.bytes.from;
-    const uint64_t fontLength = font ? static_cast<uint64_t>(font->m_fileLength) : 0;
+    const uint64_t fontLength = font ? static_cast<uint64_t>(font->ImageLength()) : 0;
     if (font && found == 0 && (fileLength > held ? fileLength - held : 0) + unfilledInTables > fontLength &&
         !fault(kFaultUnfilled, -1)) {
         return found;

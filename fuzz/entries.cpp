@@ -89,20 +89,15 @@ Outcome Build(const uint8_t* font, size_t fontSize, const uint8_t* diff, size_t 
     COpenTypeManager m;
     o.result = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
     if (o.result == kReviseOk) {
-        for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
-            const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
-            if (std::memcmp(record, "name", 4) != 0) continue;
-            m.GetSerialStrings(record, m.m_macSerial, m.m_winSerial);
-            break;
-        }
+        m.TakeSerialStrings();
         o.result = m.CreateRevisedFile(kFontPath, kDiffPath, kTempPath, nullptr, nullptr, 1, 0);
         if (o.result == kReviseOk) {
             const std::vector<uint8_t> out = ReadHostFile(sim::HostPath(kTempPath));
-            if (!m.m_pSabunData || out.size() != m.m_pSabunData->m_sabunHeader.newFileLength) {
+            if (!m.SabunData() || out.size() != m.SabunData()->Header().newFileLength) {
                 o.fault += "written font has another length than the difference file gives; ";
             }
             if (WordSum(out) != kWholeFileSum) o.fault += "written font's checksum adjustment is wrong; ";
-            if (WordSum(out) != m.m_outputSum) o.fault += "sum kept for the read-back is not the file's; ";
+            if (WordSum(out) != m.OutputSum()) o.fault += "sum kept for the read-back is not the file's; ";
         }
     }
     ExpectNoHandles(&o);
@@ -116,7 +111,7 @@ Outcome IsTargetFontEntry(const uint8_t* data, size_t size) {
     COpenTypeManager m;
     int revision = 0;
     o.result = m.IsTargetFont(kFontPath, &S().entry, &revision);
-    if (m.m_pFile) o.fault += "image kept after identification; ";
+    if (m.Image()) o.fault += "image kept after identification; ";
     ExpectNoHandles(&o);
     return o;
 }
@@ -129,9 +124,9 @@ Outcome LoadFontEntry(const uint8_t* data, size_t size) {
     o.result = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
     if (o.result == kReviseOk) {
         // Every table the builder will take bytes from lies inside the image.
-        for (INT_PTR i = 0; i < m.m_tags.GetSize(); ++i) {
+        for (INT_PTR i = 0; i < m.TagCount(); ++i) {
             const CTagObject* tag = m.Tag(i);
-            if (!InImage(static_cast<uint32_t>(m.m_fileLength), tag->m_offset, tag->m_length)) {
+            if (!InImage(m.ImageLength(), tag->m_offset, tag->m_length)) {
                 o.fault += "loaded table outside the file; ";
             }
         }
@@ -161,7 +156,7 @@ Outcome ReadFileEntry(const uint8_t* data, size_t size) {
     o.result = d.ReadFile(kDiffPath);
     if (o.result == 1) {
         // Literal bytes are the file's own: each block lies inside it.
-        for (INT_PTR i = 0; i < d.m_sabunTags.GetSize(); ++i) {
+        for (INT_PTR i = 0; i < d.RecordCount(); ++i) {
             const CSabunTagObject* r = d.Record(i);
             for (INT_PTR b = 0; b < r->m_literalBlocks.GetSize(); ++b) {
                 if (r->LiteralBlock(b)->m_length > size) o.fault += "literal longer than the file; ";

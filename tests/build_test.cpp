@@ -80,17 +80,17 @@ TEST_F(BuildTest, KeepingEveryTableGivesTheInstalledFontWithZeroPaddingAndRightC
     // bytes that followed them in the installed file.
     EXPECT_EQ(out, testdata::ExpectedRevision(Installed(0), mac, win));
     EXPECT_TRUE(testdata::ChecksumsAreRight(out));
-    EXPECT_EQ(m.m_outputSum, 0xB1B0AFBAu);
-    EXPECT_EQ(m.m_pOutput, nullptr);
+    EXPECT_EQ(m.OutputSum(), 0xB1B0AFBAu);
+    EXPECT_EQ(m.Output(), nullptr);
 
     // The file read back after a build goes into the memory the image left:
     // one that has grown since no longer fits it, and is still read whole.
-    EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.m_outputSum), 0);
+    EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.OutputSum()), 0);
     for (const size_t extra : {1, 3, 4}) {
         Bytes grown = out;
         grown.resize(out.size() + extra, 0x5A);
         Put(kTempPath, grown);
-        EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.m_outputSum), extra < 4 ? 0 : 12) << extra;
+        EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.OutputSum()), extra < 4 ? 0 : 12) << extra;
     }
 }
 
@@ -248,7 +248,7 @@ TEST_F(BuildTest, AStopAtAnyStepGivesEightAndOnlyAStopAtNinetyLeavesTheFile) {
         EXPECT_EQ(Revise(m, installed, Keep(installed), &rec), 8) << step;
         EXPECT_EQ(rec.Steps().back(), step);
         EXPECT_EQ(OutputExists(), step == 90) << step;
-        EXPECT_EQ(m.m_pOutput, nullptr);
+        EXPECT_EQ(m.Output(), nullptr);
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 
@@ -257,7 +257,7 @@ TEST_F(BuildTest, AStopAtAnyStepGivesEightAndOnlyAStopAtNinetyLeavesTheFile) {
     ProgressRecorder rec;
     rec.stopAtStep = 40;
     EXPECT_EQ(Revise(m, installed, testdata::BytesOf("not a difference file"), &rec), 8);
-    EXPECT_EQ(m.m_pSabunData, nullptr);
+    EXPECT_EQ(m.SabunData(), nullptr);
 }
 
 TEST_F(BuildTest, AFontWithoutNameOrWithoutAWholeHeadTableIsNotWritten) {
@@ -336,8 +336,8 @@ TEST_F(BuildTest, AFailureToCreateWriteOrCloseTheTemporaryFileGivesThree) {
         sim::FailCall(f.first, f.second);
         EXPECT_EQ(Build(m), 3) << f.first;
         sim::ClearFailures();
-        EXPECT_EQ(m.m_pOutput, nullptr);
-        EXPECT_EQ(m.m_outputSum, 0u) << f.first;
+        EXPECT_EQ(m.Output(), nullptr);
+        EXPECT_EQ(m.OutputSum(), 0u) << f.first;
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 
@@ -477,7 +477,7 @@ TEST_F(BuildTest, DifferenceFilesThatDoNotFitTheFontAreRefusedWithOne) {
         EXPECT_EQ(Revise(m, installed, diff, &rec), 1) << c.what;
         EXPECT_EQ(rec.Steps(), (std::vector<int>{40, 55})) << c.what;
         EXPECT_FALSE(OutputExists()) << c.what;
-        EXPECT_EQ(m.m_pOutput, nullptr) << c.what;
+        EXPECT_EQ(m.Output(), nullptr) << c.what;
         std::remove(sim::HostPath(kTempPath).c_str());
     }
 }

@@ -5,6 +5,7 @@
 
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
+#include "tests/support/manager_access.h"
 #include "tests/support/revision.h"
 
 using testdata::Bytes;
@@ -18,14 +19,9 @@ namespace {
 const char* const kPath = "C:\\Windows\\Fonts\\Sorame-Gothic-W3.otf";
 
 // A manager whose output image is the given bytes, as the builder leaves it.
-void SetOutput(COpenTypeManager& m, const Bytes& image) {
-    delete[] m.m_pOutput;
-    m.m_pOutput = new BYTE[image.size() + 1]();
-    std::copy(image.begin(), image.end(), m.m_pOutput);
-    m.m_outputLength = static_cast<uint32_t>(image.size());
-}
+void SetOutput(COpenTypeManager& m, const Bytes& image) { ManagerTestAccess::SetOutput(m, image); }
 
-Bytes OutputOf(const COpenTypeManager& m) { return Bytes(m.m_pOutput, m.m_pOutput + m.m_outputLength); }
+Bytes OutputOf(const COpenTypeManager& m) { return Bytes(m.Output(), m.Output() + m.OutputLength()); }
 
 COpenTypeHeader TableCount(uint16_t n) {
     COpenTypeHeader h;
@@ -34,10 +30,7 @@ COpenTypeHeader TableCount(uint16_t n) {
 }
 
 void SetSerials(COpenTypeManager& m, const std::string& mac, const std::string& win) {
-    std::fill(m.m_macSerial, m.m_macSerial + sizeof m.m_macSerial, 0);
-    std::fill(m.m_winSerial, m.m_winSerial + sizeof m.m_winSerial, 0);
-    std::copy(mac.begin(), mac.end(), m.m_macSerial);
-    std::copy(win.begin(), win.end(), m.m_winSerial);
+    ManagerTestAccess::SetSerials(m, mac, win);
 }
 
 std::vector<std::string> LicenseStrings(const Bytes& font) {

@@ -22,8 +22,8 @@ protected:
         COpenTypeManager m;
         *revision = -1;
         int r = m.IsTargetFont("C:\\Fonts\\f.otf", &entry, revision);
-        EXPECT_EQ(m.m_pFile, nullptr);
-        EXPECT_EQ(m.m_tags.GetSize(), 0);
+        EXPECT_EQ(m.Image(), nullptr);
+        EXPECT_EQ(m.TagCount(), 0);
         return r;
     }
 };

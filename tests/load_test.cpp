@@ -55,9 +55,9 @@ TEST_F(LoadTest, LoadsTheTablesInDirectoryAndOffsetOrderWithTheThreeReports) {
     Recorder rec;
     ASSERT_EQ(Load(m, font, &rec, 3, 2), 0);
 
-    EXPECT_STREQ(m.m_fontName, "Sorame-Gothic-W3.otf");
-    EXPECT_EQ(m.m_fileLength, static_cast<int32_t>(font.size()));
-    ASSERT_EQ(m.m_tags.GetSize(), 3);
+    EXPECT_STREQ(m.FontName(), "Sorame-Gothic-W3.otf");
+    EXPECT_EQ(m.ImageLength(), static_cast<uint32_t>(font.size()));
+    ASSERT_EQ(m.TagCount(), 3);
     EXPECT_STREQ(m.Tag(0)->m_tagName, "CFF ");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(m.Tag(i)->m_fileIndex, i);
     EXPECT_STREQ(m.SortedTag(0)->m_tagName, "name");
@@ -66,7 +66,7 @@ TEST_F(LoadTest, LoadsTheTablesInDirectoryAndOffsetOrderWithTheThreeReports) {
     EXPECT_EQ(m.Tag(0)->m_sortedIndex, 1);
     EXPECT_EQ(m.Tag(1)->m_sortedIndex, 2);
     EXPECT_EQ(m.Tag(2)->m_sortedIndex, 0);
-    EXPECT_EQ(m.Tag(1)->m_pData, m.m_pFile + m.Tag(1)->m_offset);
+    EXPECT_EQ(m.Tag(1)->m_pData, m.Image() + m.Tag(1)->m_offset);
 
     ASSERT_EQ(rec.Steps(), (std::vector<int>{10, 20, 30}));
     EXPECT_EQ(rec.reports[0].overall, 69);
@@ -89,7 +89,7 @@ TEST_F(LoadTest, ANullContextLoadsWithoutAnyReport) {
     auto counting = [](int, int, const char*, const char*, void*) { return ++calls, 0; };
     EXPECT_EQ(m.LoadFont(kPath, counting, nullptr, 1, 0), 0);
     EXPECT_EQ(calls, 0);
-    EXPECT_EQ(m.m_tags.GetSize(), 9);
+    EXPECT_EQ(m.TagCount(), 9);
 }
 
 TEST_F(LoadTest, AStopAtAnyReportGivesEight) {
@@ -100,7 +100,7 @@ TEST_F(LoadTest, AStopAtAnyReportGivesEight) {
         EXPECT_EQ(Load(m, testdata::SmallFont(0x00010000, "F"), &rec), 8) << step;
         EXPECT_EQ(rec.reports.back().step, step);
         if (step == 20) {
-            EXPECT_EQ(m.m_tags.GetSize(), 0);
+            EXPECT_EQ(m.TagCount(), 0);
         }
     }
 }
@@ -111,7 +111,7 @@ TEST_F(LoadTest, AnUnknownTableFailsBetweenTheSecondAndThirdReport) {
     Recorder rec;
     EXPECT_EQ(Load(m, font, &rec), 1);
     EXPECT_EQ(rec.Steps(), (std::vector<int>{10, 20}));
-    EXPECT_EQ(m.m_tags.GetSize(), 1);  // the tables before it stay until Reset
+    EXPECT_EQ(m.TagCount(), 1);  // the tables before it stay until Reset
 }
 
 TEST_F(LoadTest, TrueTypeFailsAfterTheFirstReport) {

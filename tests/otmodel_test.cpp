@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/manager.h"
+#include "tests/support/manager_access.h"
 #include "tests/support/builders.h"
 
 using testdata::Bytes;
@@ -48,8 +49,8 @@ TEST(ManagerTest, FindTagReturnsTheEarlierOfTwoRecords) {
     auto* second = new CTagObject;
     std::memcpy(first->m_tagName, "head", 5);
     std::memcpy(second->m_tagName, "head", 5);
-    m.m_tags.Add(first);
-    m.m_tags.Add(second);
+    ManagerTestAccess::AddTag(m, first);
+    ManagerTestAccess::AddTag(m, second);
     EXPECT_EQ(m.FindTag("head"), first);
     EXPECT_EQ(m.FindTag("name"), nullptr);
 }

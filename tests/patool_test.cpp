@@ -336,6 +336,23 @@ TEST_F(PatoolTest, AFileForAnotherFontDoesNotFit) {
     EXPECT_EQ(o.code, patool::kExitDoesNotFit);
     EXPECT_TRUE(Names(o.out, "wrong-font")) << o.out;
 
+    // A font without a head table has no revision to match, not revision 0.
+    const Bytes headless = testdata::FontBuilder()
+                               .Table("CFF ", Bytes(40, 1))
+                               .Table("name", testdata::StandardNameTable("Sorame Test W3", "M-1", "W-1"))
+                               .Build();
+    const std::string headlessPath = Put("headless.otf", headless);
+    DiffBuilder zeroDiff;
+    zeroDiff.FontName("Sorame Test W3").FromRevision(0).NewFileLength(static_cast<uint32_t>(headless.size()));
+    for (const DiffRecord& r : testdata::KeepEverything(headless)) zeroDiff.Record(r);
+    const std::string zeroPa = Put("zero.pa", zeroDiff.Build());
+    o = Run({"show", zeroPa, "--font", headlessPath});
+    EXPECT_EQ(o.code, patool::kExitDoesNotFit) << o.out;
+    EXPECT_NE(o.out.find("without a head table"), std::string::npos) << o.out;
+    o = Run({"apply", headlessPath, zeroPa, out});
+    EXPECT_EQ(o.code, patool::kExitDoesNotFit);
+    EXPECT_NE(o.err.find("\"Sorame Test W3\" without a head table"), std::string::npos) << o.err;
+
     // Fewer tables than the font has.
     SmallCase fewer;
     fewer.records.pop_back();

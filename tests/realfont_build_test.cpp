@@ -97,8 +97,8 @@ protected:
         EXPECT_EQ(out.size(), expected.size());
         EXPECT_TRUE(out == expected) << "first difference at byte " << FirstDifference(out, expected);
         EXPECT_TRUE(testdata::ChecksumsAreRight(out));
-        EXPECT_EQ(m.m_outputSum, 0xB1B0AFBAu);
-        EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.m_outputSum), 0);
+        EXPECT_EQ(m.OutputSum(), 0xB1B0AFBAu);
+        EXPECT_EQ(m.VerifyRevisedFile(kTempPath, m.OutputSum()), 0);
 
         const std::string host = sim::HostPath(kTempPath);
         for (const char* tool : {kOtsSanitize, kPython}) {

@@ -43,19 +43,20 @@ TEST_F(RealFontTest, AFullSizeJapaneseFontIsIdentifiedAndLoaded) {
     ASSERT_EQ(m.LoadFont(path, Recorder::Callback, &rec, 3, 2), 0);
     EXPECT_EQ(rec.steps, (std::vector<int>{10, 20, 30}));
     EXPECT_EQ(rec.overall, (std::vector<int>{69, 72, 76}));
-    EXPECT_EQ(m.m_tags.GetSize(), 15);
+    EXPECT_EQ(m.TagCount(), 15);
     ASSERT_NE(m.FindTag("CFF "), nullptr);
-    for (INT_PTR i = 1; i < m.m_sortedTags.GetSize(); ++i) {
+    for (INT_PTR i = 1; i < m.TagCount(); ++i) {
         EXPECT_LT(m.SortedTag(i - 1)->m_offset, m.SortedTag(i)->m_offset);
     }
 
     // Its serial strings come out of the name table as they are stored.
     const CTagObject* name = m.FindTag("name");
     ASSERT_NE(name, nullptr);
-    EXPECT_EQ(m.GetSerialStrings(m.m_pFile + 12 + 16 * name->m_fileIndex, m.m_macSerial, m.m_winSerial), 1);
-    EXPECT_GT(std::strlen(m.m_macSerial), 10u);
-    EXPECT_EQ(m.m_winSerial[0], 0);  // UTF-16BE of ASCII
-    EXPECT_NE(m.m_winSerial[1], 0);
+    char mac[kSerialBufferSize] = {}, win[kSerialBufferSize] = {};
+    EXPECT_EQ(m.GetSerialStrings(m.Image() + 12 + 16 * name->m_fileIndex, mac, win), 1);
+    EXPECT_GT(std::strlen(mac), 10u);
+    EXPECT_EQ(win[0], 0);  // UTF-16BE of ASCII
+    EXPECT_NE(win[1], 0);
 }
 
 TEST_F(RealFontTest, EverySmallTestFontIsIdentifiedByItsOwnNameOnly) {

@@ -431,8 +431,8 @@ TEST_F(ReviseTest, ARealFontIsRevisedToItsNextRelease) {
     const CTagObject* nameBefore = before.FindTag("name");
     const CTagObject* nameAfter = after.FindTag("name");
     ASSERT_TRUE(nameBefore && nameAfter);
-    before.GetSerialStrings(before.m_pFile + 12 + 16 * nameBefore->m_fileIndex, macBefore, winBefore);
-    after.GetSerialStrings(after.m_pFile + 12 + 16 * nameAfter->m_fileIndex, macAfter, winAfter);
+    before.GetSerialStrings(before.Image() + 12 + 16 * nameBefore->m_fileIndex, macBefore, winBefore);
+    after.GetSerialStrings(after.Image() + 12 + 16 * nameAfter->m_fileIndex, macAfter, winAfter);
     // Each is cut to the length of the release's own record.
     const size_t macLength = std::strlen(macAfter);
     EXPECT_GT(macLength, 10u);

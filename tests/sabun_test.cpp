@@ -40,7 +40,7 @@ TEST_F(SabunTest, ReadHeaderTakesTheNameAndRevision) {
     EXPECT_EQ(d.ReadHeader(kPath, name, &revision), 1);
     EXPECT_STREQ(name, "Sorame Gothic W3");
     EXPECT_EQ(revision, 0x00010290);
-    EXPECT_EQ(d.m_pFile, nullptr);
+    EXPECT_EQ(d.FileImage(), nullptr);
 }
 
 TEST_F(SabunTest, ReadHeaderKeepsAllThirtyTwoNameBytes) {
@@ -89,12 +89,12 @@ TEST_F(SabunTest, ReadFileParsesRecordsAndBlocks) {
 
     CMakeSabunData d;
     ASSERT_EQ(Read(d, DiffBuilder().FontName("F").NewFileLength(4096).Record(head).Record(cff).Record(empty).Build()), 1);
-    EXPECT_EQ(std::memcmp(d.m_sabunHeader.magic, "RVDF", 4), 0);
-    EXPECT_EQ(d.m_sabunHeader.newFileLength, 4096u);
-    EXPECT_EQ(d.m_sabunHeader.tableCount, 3);
-    EXPECT_EQ(d.m_sabunHeader.reserved1[0], 0xA0);
-    EXPECT_EQ(d.m_sabunHeader.reserved2[3], 0xA7);
-    ASSERT_EQ(d.m_sabunTags.GetSize(), 3);
+    EXPECT_EQ(std::memcmp(d.Header().magic, "RVDF", 4), 0);
+    EXPECT_EQ(d.Header().newFileLength, 4096u);
+    EXPECT_EQ(d.Header().tableCount, 3);
+    EXPECT_EQ(d.Header().reserved1[0], 0xA0);
+    EXPECT_EQ(d.Header().reserved2[3], 0xA7);
+    ASSERT_EQ(d.RecordCount(), 3);
 
     CSabunTagObject* h = d.Record(0);
     EXPECT_STREQ(h->m_tag, "head");
@@ -126,7 +126,7 @@ TEST_F(SabunTest, ReadFileParsesRecordsAndBlocks) {
 TEST_F(SabunTest, NoTablesIsAValidFile) {
     CMakeSabunData d;
     EXPECT_EQ(Read(d, DiffBuilder().Build()), 1);
-    EXPECT_EQ(d.m_sabunTags.GetSize(), 0);
+    EXPECT_EQ(d.RecordCount(), 0);
 }
 
 TEST_F(SabunTest, TheEarlierOfTwoRecordsWithOneIndexIsFound) {
@@ -161,7 +161,7 @@ TEST_F(SabunTest, ADataOffsetAtTheEndFailsAtThatRecord) {
     second.dataOffsetOverride = static_cast<int64_t>(probe.size());
     CMakeSabunData d;
     EXPECT_EQ(Read(d, DiffBuilder().Record(Changed("CFF ", 0, 4)).Record(second).Build()), 0);
-    EXPECT_EQ(d.m_sabunTags.GetSize(), 2);
+    EXPECT_EQ(d.RecordCount(), 2);
 }
 
 TEST_F(SabunTest, FilesThatReachPastTheirEndAreRefused) {

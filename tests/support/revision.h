@@ -179,13 +179,7 @@ protected:
         Put(kDiffPath, diff);
         const int loaded = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
         if (loaded != 0) return 100 + loaded;
-        for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
-            const BYTE* record = m.m_pFile + 12 + 16 * i;
-            if (std::memcmp(record, "name", 4) == 0) {
-                m.GetSerialStrings(record, m.m_macSerial, m.m_winSerial);
-                break;
-            }
-        }
+        m.TakeSerialStrings();
         return 0;
     }
 

@@ -29,9 +29,7 @@ bool WriteHost(const std::string& path, const Bytes& bytes);
 bool IsCffFont(const Bytes& font);
 
 // Loads a host font with the engine, as the updater does before revising it.
-bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, const Bytes& bytes, Failure* failure);
-// The loaded font's name (fifth name record) and head.fontRevision.
-void FontIdentity(const COpenTypeManager& m, std::string* name, uint32_t* revision);
+bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, Failure* failure);
 // A 16.16 revision as a font maker writes it: 0x0001028F is 1.010.
 std::string RevisionText(uint32_t raw);
 

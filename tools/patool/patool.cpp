@@ -74,17 +74,10 @@ const char kHelp[] =
     "      (release: when fonts were left out for several reasons, the first of 4,\n"
     "      12, 11, 13; when a difference file failed, its code and nothing written)\n";
 
-// The name table as the updater reads it.
-const uint32_t kNameHeaderSize = 6;
-const uint32_t kNameRecordSize = 12;
-const uint16_t kLicenseNameID = 13;
-const uint16_t kPlatformMacintosh = 1;
-
-uint32_t BigU32(const Bytes& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
-           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
-}
-uint16_t BigU16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
+// Big-endian fields of a host file's bytes, through the engine's own
+// readers; the caller has checked that they are there.
+uint32_t U32At(const Bytes& b, size_t at) { return GetU32(b.data() + at); }
+uint16_t U16At(const Bytes& b, size_t at) { return GetU16(b.data() + at); }
 
 std::string Hex(uint32_t v, int width = 8) {
     std::ostringstream s;
@@ -111,6 +104,25 @@ std::string RevisionText(uint32_t raw) {
     char text[32];
     std::snprintf(text, sizeof text, "%u.%03u", raw >> 16, static_cast<unsigned>(((raw & 0xFFFF) * 1000 + 0x8000) >> 16));
     return text;
+}
+
+// Whether the host file at path can be opened for reading; *why says why not,
+// in ReadHost's words.
+bool CanRead(const std::string& path, std::string* why) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        *why = "cannot read '" + path + "': no such file";
+        return false;
+    }
+    if (fs::is_directory(path, ec)) {
+        *why = "cannot read '" + path + "': it is a folder";
+        return false;
+    }
+    if (!std::ifstream(path, std::ios::binary)) {
+        *why = "cannot read '" + path + "'";
+        return false;
+    }
+    return true;
 }
 
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
@@ -178,7 +190,7 @@ std::string EnginePath(const std::string& hostPath) {
 #endif
 }
 
-bool IsCffFont(const Bytes& font) { return font.size() >= 12 && BigU32(font, 0) == kSfntVersionCff; }
+bool IsCffFont(const Bytes& font) { return font.size() >= kOffsetTableSize && U32At(font, 0) == kSfntVersionCff; }
 
 // ---------------------------------------------------------------------------
 // Reading a difference file for inspection.
@@ -190,8 +202,7 @@ struct ParseFault {
 };
 
 // The file parsed as far as it goes: every record that lies inside the file,
-// every block that does.  The engine's reader stops at the first fault; this
-// one goes on, to name them all.
+// every block that does, each fault of its structure named.
 struct Inspected {
     CMakeSabunData data;
     std::vector<ParseFault> faults;
@@ -200,49 +211,34 @@ struct Inspected {
 
 void Inspect(const Bytes& file, Inspected* in) {
     CMakeSabunData& d = in->data;
-    d.m_fileLength = static_cast<uint32_t>(file.size());
-    d.m_pFile = new BYTE[file.size() + 1]();
-    if (!file.empty()) std::memcpy(d.m_pFile, file.data(), file.size());
-    if (file.size() < kSabunHeaderSize) {
-        in->faults.push_back(ParseFault{"header-cut", "the file ends inside the " + std::to_string(kSabunHeaderSize) +
-                                                          "-byte header (" + std::to_string(file.size()) + " bytes)"});
-        return;
-    }
-    in->headerComplete = true;
-    SabunHeader& h = d.m_sabunHeader;
-    std::memcpy(h.magic, d.m_pFile, 4);
-    std::memcpy(h.fontName, d.m_pFile + 4, 32);
-    h.fromRevision = GetU32(d.m_pFile + 36);
-    h.newFileLength = GetU32(d.m_pFile + 40);
-    h.tableCount = d.m_pFile[44];
-    std::memcpy(h.reserved1, d.m_pFile + 45, 4);
-    std::memcpy(h.reserved2, d.m_pFile + 49, 4);
-
-    const uint64_t size = file.size();
-    if (!InImage(size, kSabunHeaderSize, static_cast<uint64_t>(h.tableCount) * kSabunRecordSize)) {
-        in->faults.push_back(ParseFault{"records-cut", "the " + std::to_string(h.tableCount) +
-                                                           " table records run past the end of the file"});
-    }
-    for (uint32_t i = 0; i < h.tableCount; ++i) {
-        const uint64_t at = kSabunHeaderSize + static_cast<uint64_t>(kSabunRecordSize) * i;
-        if (!InImage(size, at, kSabunRecordSize)) break;
-        const BYTE* r = d.m_pFile + at;
-        CSabunTagObject* record = new CSabunTagObject;
-        record->SetRecord(r, r[4], r[5], GetU32(r + 6), GetU32(r + 10), GetU32(r + 14));
-        d.m_sabunTags.Add(record);
-        const std::string which = "record " + std::to_string(i) + " (" + Quoted(r) + ")";
-        if (record->m_dataOffset == 0) continue;
-        if (record->m_dataOffset >= size) {
+    std::vector<SabunReadFault> faults;
+    d.ReadBytes(file.data(), static_cast<uint32_t>(file.size()), &faults);
+    in->headerComplete = file.size() >= kSabunHeaderSize;
+    for (const SabunReadFault& f : faults) {
+        const CSabunTagObject* record = f.record >= 0 ? d.Record(f.record) : nullptr;
+        const std::string which =
+            record ? "record " + std::to_string(f.record) + " (" + Quoted(record->m_recordTag) + ")" : std::string();
+        switch (f.kind) {
+        case kReadHeaderCut:
+            in->faults.push_back(ParseFault{"header-cut", "the file ends inside the " +
+                                                              std::to_string(kSabunHeaderSize) + "-byte header (" +
+                                                              std::to_string(file.size()) + " bytes)"});
+            break;
+        case kReadRecordsCut:
+            in->faults.push_back(ParseFault{"records-cut", "the " + std::to_string(d.Header().tableCount) +
+                                                               " table records run past the end of the file"});
+            break;
+        case kReadListOffset:
             in->faults.push_back(ParseFault{"list-offset", which + ": its block list offset " +
                                                                std::to_string(record->m_dataOffset) +
                                                                " is not inside the file"});
-            continue;
-        }
-        if (!record->ReadBlocks(d.m_pFile + record->m_dataOffset, size - record->m_dataOffset)) {
+            break;
+        case kReadListCut:
             in->faults.push_back(ParseFault{
                 "list-cut", which + ": its block list runs past the end of the file (after " +
                                 std::to_string(record->m_copyBlocks.GetSize()) + " copy and " +
                                 std::to_string(record->m_literalBlocks.GetSize()) + " literal blocks)"});
+            break;
         }
     }
 }
@@ -281,12 +277,12 @@ std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenT
     auto name = [&](int r) {
         return "record " + std::to_string(r) + " (" + Quoted(d.Record(r)->m_recordTag) + ")";
     };
-    const SabunHeader& h = d.m_sabunHeader;
+    const SabunHeader& h = d.Header();
     switch (f.kind) {
     case kFaultTableCount:
         return "the file has " + std::to_string(h.tableCount) + " table records (" +
-               std::to_string(d.m_sabunTags.GetSize()) + " readable), the font has " +
-               std::to_string(font ? font->m_header.m_numTables : 0) + " tables";
+               std::to_string(d.RecordCount()) + " readable), the font has " +
+               std::to_string(font ? font->Header().m_numTables : 0) + " tables";
     case kFaultFileLengthAlign:
         return "newFileLength " + std::to_string(h.newFileLength) + " is not a multiple of 4";
     case kFaultFileLengthShort:
@@ -329,26 +325,12 @@ std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenT
     return "unknown fault";
 }
 
-// The installed font's name (fifth name record) and revision, read with the
-// engine's own table classes from a loaded manager.
-void FontIdentity(const COpenTypeManager& m, std::string* name, uint32_t* revision) {
-    name->clear();
-    *revision = 0;
-    for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
-        const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        const uint32_t length = static_cast<uint32_t>(m.m_fileLength);
-        if (std::memcmp(record, "head", 4) == 0) {
-            CTagHeadObject head;
-            head.ReadRecord(record, m.m_pFile, length);
-            if (head.ReadTable(m.m_pFile)) *revision = head.m_headInfo.m_fontRevision;
-        } else if (std::memcmp(record, "name", 4) == 0 && name->empty()) {
-            CTagNameObject table;
-            table.ReadRecord(record, m.m_pFile, length);
-            table.ReadTable(m.m_pFile);
-            char fifth[kSerialBufferSize];
-            if (table.GetFifthRecordString(fifth)) *name = fifth;
-        }
-    }
+// What the font says it is, for a message: its fifth name string and its
+// head.fontRevision, or that it has no head table.
+std::string IdentityText(const COpenTypeManager& m) {
+    const COpenTypeManager::Identity identity = m.ReadIdentity();
+    return "\"" + std::string(identity.name) + "\"" +
+           (identity.hasHead ? " revision " + RevisionText(identity.revision) : std::string(" without a head table"));
 }
 
 std::string HeaderName(const SabunHeader& h) {
@@ -357,13 +339,34 @@ std::string HeaderName(const SabunHeader& h) {
     return name;
 }
 
+// The difference file as the folder scan lists it: the font and revision
+// the updater revises with it.
+DiffFileRecord EntryOf(const SabunHeader& h) {
+    DiffFileRecord entry = {};
+    std::memcpy(entry.fontName, h.fontName, 32);
+    entry.fromRevision = static_cast<int>(h.fromRevision);
+    return entry;
+}
+
+// The first bytes of a host file, enough to tell a CFF font by.
+Bytes FirstBytes(const std::string& path) {
+    Bytes first(kOffsetTableSize);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(first.data()), static_cast<std::streamsize>(first.size()));
+    first.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return first;
+}
+
 // Loads a font with the engine, as the updater does before revising it.
-bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, const Bytes& bytes, Failure* failure) {
-    if (!IsCffFont(bytes)) {
+// The font is read once, by the engine; only a font it refuses is looked at
+// again, to say why.
+bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, Failure* failure) {
+    if (m.LoadFont(EnginePath(hostPath).c_str(), nullptr, nullptr, 1, 0) == kReviseOk) return true;
+    if (!IsCffFont(FirstBytes(hostPath))) {
         *failure = Failure{kExitNotAFont, "'" + hostPath + "' is not a CFF OpenType font"};
         return false;
     }
-    if (m.LoadFont(EnginePath(hostPath).c_str(), nullptr, nullptr, 1, 0) != kReviseOk) {
+    {
         *failure = Failure{kExitNotAFont, "'" + hostPath +
                                               "' cannot be loaded for revision (a table the updater does not know, "
                                               "or a table outside the file)"};
@@ -398,18 +401,10 @@ bool DiffFitsFont(const std::string& paHost, const Bytes& pa, COpenTypeManager& 
     }
 
     // The updater revises only the font and revision the file names.
-    DiffFileRecord entry = {};
-    std::memcpy(entry.fontName, in.data.m_sabunHeader.fontName, 32);
-    entry.fromRevision = static_cast<int>(in.data.m_sabunHeader.fromRevision);
-    COpenTypeManager identify;
-    int seen = 0;
-    if (!identify.IsTargetFont(EnginePath(fontHost).c_str(), &entry, &seen)) {
-        std::string name;
-        uint32_t revision = 0;
-        FontIdentity(font, &name, &revision);
-        *failure = Failure{kExitDoesNotFit, "'" + paHost + "' is for \"" + entry.fontName + "\" revision " +
-                                                RevisionText(in.data.m_sabunHeader.fromRevision) + ", but '" +
-                                                fontHost + "' is \"" + name + "\" revision " + RevisionText(revision)};
+    if (!font.LoadedFontIsTarget(EntryOf(in.data.Header()))) {
+        *failure = Failure{kExitDoesNotFit, "'" + paHost + "' is for \"" + HeaderName(in.data.Header()) +
+                                                "\" revision " + RevisionText(in.data.Header().fromRevision) +
+                                                ", but '" + fontHost + "' is " + IdentityText(font)};
         return false;
     }
     return true;
@@ -419,24 +414,17 @@ bool DiffFitsFont(const std::string& paHost, const Bytes& pa, COpenTypeManager& 
 // the installed font loaded, its serial strings taken, the revised file made.
 bool BuildRevision(const std::string& fontHost, const std::string& paHost, const std::string& builtHost,
                    Failure* failure) {
-    Bytes font, pa;
+    Bytes pa;
     std::string why;
-    if (!ReadHost(fontHost, &font, &why) || !ReadHost(paHost, &pa, &why)) {
+    if (!CanRead(fontHost, &why) || !ReadHost(paHost, &pa, &why)) {
         *failure = Failure{kExitUnreadable, why};
         return false;
     }
     COpenTypeManager m;
-    if (!LoadWithEngine(m, fontHost, font, failure)) return false;
+    if (!LoadWithEngine(m, fontHost, failure)) return false;
     if (!DiffFitsFont(paHost, pa, m, fontHost, failure)) return false;
 
-    std::memset(m.m_macSerial, 0, sizeof m.m_macSerial);
-    std::memset(m.m_winSerial, 0, sizeof m.m_winSerial);
-    for (uint32_t i = 0; i < m.m_header.m_numTables; ++i) {
-        const BYTE* record = m.m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        if (std::memcmp(record, "name", 4) != 0) continue;
-        m.GetSerialStrings(record, m.m_macSerial, m.m_winSerial);
-        break;
-    }
+    m.TakeSerialStrings();
     const std::string fontPath = EnginePath(fontHost);
     const int result = m.CreateRevisedFile(fontPath.c_str(), EnginePath(paHost).c_str(), EnginePath(builtHost).c_str(),
                                            nullptr, nullptr, 1, 0);
@@ -462,24 +450,24 @@ std::vector<bool> FilledInBytes(const Bytes& font) {
         if (!InImage(font.size(), at, n)) return;
         for (uint64_t k = 0; k < n; ++k) mask[static_cast<size_t>(at + k)] = true;
     };
-    if (font.size() < 12) return mask;
-    const uint32_t count = BigU16(font, 4);
+    if (font.size() < kOffsetTableSize) return mask;
+    const uint32_t count = U16At(font, 4);
     for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t r = kOffsetTableSize + static_cast<uint64_t>(kTableRecordSize) * i;
+        const uint64_t r = TableRecordAt(i);
         if (!InImage(font.size(), r, kTableRecordSize)) break;
         mark(r + 4, 4);
-        const uint32_t offset = BigU32(font, r + 8), length = BigU32(font, r + 12);
-        if (!InImage(font.size(), offset, length)) continue;
-        if (std::memcmp(&font[r], "head", 4) == 0 && length >= 12) mark(offset + 8, 4);
-        if (std::memcmp(&font[r], "name", 4) == 0 && length >= 6) {
-            const uint32_t names = BigU16(font, offset + 2), storage = BigU16(font, offset + 4);
-            for (uint32_t j = 0; j < names; ++j) {
-                const uint64_t n = offset + 6 + 12 * static_cast<uint64_t>(j);
-                if (!InImage(static_cast<uint64_t>(offset) + length, n, 12)) break;
-                if (BigU16(font, n + 6) != 13) continue;
-                const uint64_t at = static_cast<uint64_t>(offset) + storage + BigU16(font, n + 10);
-                const uint32_t len = BigU16(font, n + 8);
-                if (InImage(static_cast<uint64_t>(offset) + length, at, len)) mark(at, len);
+        const TableRecord t = TableRecord::Read(font.data() + r);
+        if (!InImage(font.size(), t.offset, t.length)) continue;
+        if (t.HasTag("head") && t.length >= 12) mark(t.offset + 8, 4);
+        if (t.HasTag("name") && t.length >= kNameHeaderSize) {
+            const NameTableHeader h = NameTableHeader::Read(font.data() + t.offset);
+            for (uint32_t j = 0; j < h.count; ++j) {
+                const uint64_t n = t.offset + NameRecordAt(j);
+                if (!InImage(static_cast<uint64_t>(t.offset) + t.length, n, kNameRecordSize)) break;
+                const NameRecord name = NameRecord::Read(font.data() + n);
+                if (name.nameID != kLicenseNameID) continue;
+                const uint64_t at = static_cast<uint64_t>(t.offset) + h.stringOffset + name.offset;
+                if (InImage(static_cast<uint64_t>(t.offset) + t.length, at, name.length)) mark(at, name.length);
             }
         }
     }
@@ -487,14 +475,13 @@ std::vector<bool> FilledInBytes(const Bytes& font) {
 }
 
 std::string Where(const Bytes& font, size_t at) {
-    if (at < 12) return "offset table";
-    const uint32_t count = BigU16(font, 4);
-    if (at < 12 + 16 * static_cast<uint64_t>(count)) return "directory record " + std::to_string((at - 12) / 16);
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t r = 12 + 16 * i;
-        const uint32_t offset = BigU32(font, r + 8), length = BigU32(font, r + 12);
-        if (at >= offset && at - offset < length) {
-            return "table " + Quoted(&font[r]) + " at +" + std::to_string(at - offset);
+    if (at < kOffsetTableSize) return "offset table";
+    const uint32_t count = U16At(font, 4);
+    if (at < TableRecordAt(count)) return "directory record " + std::to_string((at - kOffsetTableSize) / kTableRecordSize);
+    for (uint32_t i = 0; i < count && InImage(font.size(), TableRecordAt(i), kTableRecordSize); ++i) {
+        const TableRecord t = TableRecord::Read(font.data() + TableRecordAt(i));
+        if (at >= t.offset && at - t.offset < t.length) {
+            return "table " + Quoted(t.tag) + " at +" + std::to_string(at - t.offset);
         }
     }
     return "padding";
@@ -524,16 +511,6 @@ bool SameApartFromFilledIn(const Bytes& built, const Bytes& expected, std::strin
     return false;
 }
 
-uint32_t SumOfWords(const Bytes& b, size_t at, size_t length) {
-    uint32_t sum = 0;
-    for (size_t k = 0; k < length; k += 4) {
-        uint32_t word = 0;
-        for (size_t j = 0; j < 4; ++j) word = word << 8 | (k + j < length ? b[at + k + j] : 0);
-        sum += word;
-    }
-    return sum;
-}
-
 // A copy of font as another customer would have it: the same font, with
 // serial strings (name ID 13) `units` characters longer, or shorter when
 // units is negative, and every string and table after them moved to match.
@@ -542,7 +519,7 @@ uint32_t SumOfWords(const Bytes& b, size_t at, size_t length) {
 // not hold together.
 bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
     if (font.size() < kOffsetTableSize) return false;
-    const uint32_t numTables = BigU16(font, 4);
+    const uint32_t numTables = U16At(font, 4);
     if (!InImage(font.size(), kOffsetTableSize, static_cast<uint64_t>(kTableRecordSize) * numTables)) return false;
     struct Table {
         uint32_t slot, offset, length;
@@ -550,11 +527,11 @@ bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
     std::vector<Table> tables;
     int nameSlot = -1, headSlot = -1;
     for (uint32_t i = 0; i < numTables; ++i) {
-        const size_t r = kOffsetTableSize + kTableRecordSize * i;
-        const Table t{i, BigU32(font, r + 8), BigU32(font, r + 12)};
+        const TableRecord record = TableRecord::Read(font.data() + TableRecordAt(i));
+        const Table t{i, record.offset, record.length};
         if (!InImage(font.size(), t.offset, t.length)) return false;
-        if (std::memcmp(&font[r], "name", 4) == 0 && nameSlot < 0) nameSlot = static_cast<int>(i);
-        if (std::memcmp(&font[r], "head", 4) == 0 && headSlot < 0) headSlot = static_cast<int>(i);
+        if (record.HasTag("name") && nameSlot < 0) nameSlot = static_cast<int>(i);
+        if (record.HasTag("head") && headSlot < 0) headSlot = static_cast<int>(i);
         tables.push_back(t);
     }
     if (nameSlot < 0) return false;
@@ -564,17 +541,19 @@ bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
     const Table& name = tables[static_cast<size_t>(nameSlot)];
     const Bytes old(font.begin() + name.offset, font.begin() + name.offset + name.length);
     if (old.size() < kNameHeaderSize) return false;
-    const uint32_t count = BigU16(old, 2), storage = BigU16(old, 4);
-    const uint64_t recordsEnd = kNameHeaderSize + static_cast<uint64_t>(kNameRecordSize) * count;
+    const NameTableHeader header = NameTableHeader::Read(old.data());
+    const uint32_t count = header.count, storage = header.stringOffset;
+    const uint64_t recordsEnd = NameRecordAt(count);
     if (recordsEnd > storage || storage > old.size()) return false;
     Bytes table(old.begin(), old.begin() + storage);
     Bytes strings;
     std::vector<std::pair<uint32_t, uint32_t>> placed;  // (old offset << 16 | length, new offset)
     bool changed = false;
     for (uint32_t j = 0; j < count; ++j) {
-        const size_t r = kNameHeaderSize + kNameRecordSize * j;
-        const uint32_t platform = BigU16(old, r), nameID = BigU16(old, r + 6);
-        const uint32_t length = BigU16(old, r + 8), offset = BigU16(old, r + 10);
+        const size_t r = static_cast<size_t>(NameRecordAt(j));
+        NameRecord record = NameRecord::Read(old.data() + r);
+        const uint32_t platform = record.platformID, nameID = record.nameID;
+        const uint32_t length = record.length, offset = record.offset;
         if (!InImage(old.size(), static_cast<uint64_t>(storage) + offset, length)) return false;
         Bytes text(old.begin() + storage + offset, old.begin() + storage + offset + length);
         const bool serial = nameID == kLicenseNameID && j != 4;
@@ -608,10 +587,9 @@ bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
             strings.insert(strings.end(), text.begin(), text.end());
         }
         if (at > 0xFFFF || text.size() > 0xFFFF) return false;
-        table[r + 8] = static_cast<uint8_t>(text.size() >> 8);
-        table[r + 9] = static_cast<uint8_t>(text.size());
-        table[r + 10] = static_cast<uint8_t>(at >> 8);
-        table[r + 11] = static_cast<uint8_t>(at);
+        record.length = static_cast<uint16_t>(text.size());
+        record.offset = static_cast<uint16_t>(at);
+        record.Write(table.data() + r);
     }
     if (!changed) return false;
     table.insert(table.end(), strings.begin(), strings.end());
@@ -632,15 +610,18 @@ bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
         const uint32_t length = static_cast<uint32_t>(copy->size() - at);
         PutU32(copy->data() + r + 8, static_cast<uint32_t>(at));
         PutU32(copy->data() + r + 12, length);
-        if (static_cast<int>(t.slot) == nameSlot) PutU32(copy->data() + r + 4, SumOfWords(*copy, at, length));
+        if (static_cast<int>(t.slot) == nameSlot) {
+            PutU32(copy->data() + r + 4, CalcCheckSum(copy->data() + at, static_cast<int32_t>(length)));
+        }
     }
     copy->resize((copy->size() + 3) / 4 * 4, 0);
     if (headSlot >= 0) {
         const size_t r = kOffsetTableSize + kTableRecordSize * static_cast<size_t>(headSlot);
-        const uint32_t at = BigU32(*copy, r + 8);
-        if (BigU32(*copy, r + 12) >= 12) {
-            PutU32(copy->data() + at + 8, 0);
-            PutU32(copy->data() + at + 8, 0xB1B0AFBAu - SumOfWords(*copy, 0, copy->size()));
+        const TableRecord head = TableRecord::Read(copy->data() + r);
+        if (head.length >= 12) {
+            PutU32(copy->data() + head.offset + 8, 0);
+            PutU32(copy->data() + head.offset + 8,
+                   0xB1B0AFBAu - CalcCheckSum(copy->data(), static_cast<int32_t>(copy->size())));
         }
     }
     return true;
@@ -773,16 +754,15 @@ int Show(const std::string& paPath, const std::string* fontPath, std::ostream& o
     }
     COpenTypeManager font;
     if (fontPath) {
-        Bytes bytes;
-        if (!ReadHost(*fontPath, &bytes, &why)) return Fail(err, Failure{kExitUnreadable, why});
+        if (!CanRead(*fontPath, &why)) return Fail(err, Failure{kExitUnreadable, why});
         Failure failure;
-        if (!LoadWithEngine(font, *fontPath, bytes, &failure)) return Fail(err, failure);
+        if (!LoadWithEngine(font, *fontPath, &failure)) return Fail(err, failure);
     }
 
     Inspected in;
     Inspect(pa, &in);
     const CMakeSabunData& d = in.data;
-    const SabunHeader& h = d.m_sabunHeader;
+    const SabunHeader& h = d.Header();
     out << paPath << ": " << pa.size() << " bytes\n";
     if (in.headerComplete) {
         out << "font name       \"" << HeaderName(h) << "\"\n"
@@ -791,7 +771,7 @@ int Show(const std::string& paPath, const std::string* fontPath, std::ostream& o
             << "table count     " << static_cast<int>(h.tableCount) << "\n"
             << "reserved        " << Hex(GetU32(h.reserved1)) << " " << Hex(GetU32(h.reserved2)) << "\n";
     }
-    for (INT_PTR i = 0; i < d.m_sabunTags.GetSize(); ++i) {
+    for (INT_PTR i = 0; i < d.RecordCount(); ++i) {
         const CSabunTagObject* r = d.Record(i);
         out << "record " << i << " " << Quoted(r->m_recordTag) << ": slot " << static_cast<int>(r->m_newIndex)
             << ", rank " << static_cast<int>(r->m_newSortedIndex) << ", offset " << r->m_newOffset << ", length "
@@ -825,24 +805,12 @@ int Show(const std::string& paPath, const std::string* fontPath, std::ostream& o
     }
 
     bool wrongFont = false;
-    if (fontPath && !malformed && broken == 0) {
-        std::string name;
-        uint32_t revision = 0;
-        FontIdentity(font, &name, &revision);
-        if (name != HeaderName(h) || revision != h.fromRevision) {
-            wrongFont = true;
-            out << "BROKEN [wrong-font] the file is for \"" << HeaderName(h) << "\" revision "
-                << RevisionText(h.fromRevision) << ", the font is \"" << name << "\" revision "
-                << RevisionText(revision) << "\n";
-        }
-    }
-    // The engine's own reader must agree with the verdict.
-    if (!malformed && broken == 0) {
-        CMakeSabunData reader;
-        if (!reader.ReadFile(EnginePath(paPath).c_str())) {
-            out << "BROKEN [reader] the updater cannot read the file\n";
-            malformed = true;
-        }
+    // By the updater's own rule: a font without a head table, or whose head
+    // or name says otherwise, is not the one the file is for.
+    if (fontPath && !malformed && broken == 0 && !font.LoadedFontIsTarget(EntryOf(h))) {
+        wrongFont = true;
+        out << "BROKEN [wrong-font] the file is for \"" << HeaderName(h) << "\" revision "
+            << RevisionText(h.fromRevision) << ", the font is " << IdentityText(font) << "\n";
     }
 
     if (malformed) {

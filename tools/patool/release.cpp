@@ -264,12 +264,11 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
             if (!ReadHost(*side.first, side.second, &why)) {
                 anomalies.push_back(Anomaly{kExitNotAFont, why});
                 loadable = false;
-            } else if (!LoadWithEngine(m, *side.first, *side.second, &loadFailure)) {
+            } else if (!LoadWithEngine(m, *side.first, &loadFailure)) {
                 anomalies.push_back(Anomaly{kExitNotAFont, loadFailure.message});
                 loadable = false;
             } else {
-                std::string fontName;
-                FontIdentity(m, &fontName, side.second == &oldFont ? &oldRevision : &newRevision);
+                (side.second == &oldFont ? oldRevision : newRevision) = m.ReadIdentity().revision;
             }
         }
         if (!loadable) continue;

@@ -1,4 +1,7 @@
-// COpenTypeManager::ReviseFont: one installed font from end to end.
+// COpenTypeManager::ReviseFont: one installed font from end to end.  It is
+// declared with the engine but lives above it and the search, whose
+// controller names the font's difference file: the engine itself never
+// reaches up to the search.
 //
 // The installed font is the user's only copy, so it is never written in
 // place.  The revised font is first made complete in a new file beside it,
@@ -234,15 +237,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     }
     if (loaded != kReviseOk) return kReviseLoadFailed;
 
-    std::memset(m_macSerial, 0, sizeof m_macSerial);
-    std::memset(m_winSerial, 0, sizeof m_winSerial);
-    // LoadFont has checked that the whole directory lies inside the image.
-    for (uint32_t i = 0; i < m_header.m_numTables; ++i) {
-        const BYTE* record = m_pFile + kOffsetTableSize + kTableRecordSize * i;
-        if (std::memcmp(record, "name", 4) != 0) continue;
-        GetSerialStrings(record, m_macSerial, m_winSerial);
-        break;
-    }
+    TakeSerialStrings();
 
     CFolderCheckCtrl* control = GetFolderCheckCtrl();
     const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;

@@ -113,8 +113,9 @@ private:
 // otherwise into a new buffer of that size.  The spare bytes are zeros.  A new
 // buffer (*buffer changed) is the caller's to delete[].  False, with *buffer as
 // given, when the file cannot be opened, is empty or longer than maxLength,
-// the memory cannot be had, or the file cannot be read whole.  info, when given, receives the open file's identity; *infoKnown
-// says whether the system could tell it.
+// the memory cannot be had, or the file cannot be read whole.  info, when
+// given, receives the open file's identity; *infoKnown says whether the
+// system could tell it.
 bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
                    uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr);
 

@@ -8,8 +8,14 @@
 // one gets copy blocks for the runs it shares with the old table and literal
 // blocks for the rest.  The name table is the exception: it is always written
 // as literals, never taken from the old font, because customers' copies
-// differ in its serial strings (name ID 13) and so in its layout.  The header names the old font (its fifth name record,
-// up to 32 bytes) and its head.fontRevision.
+// differ in its serial strings (name ID 13) and so in its layout.  The
+// header names the old font (its fifth name record, up to 32 bytes) and its
+// head.fontRevision.
+//
+// The producer reads and writes the font and difference-file layouts with
+// its own code, not the engine's records and readers, on purpose: it makes
+// the files the engine is tested on, and a fault in a layout the two shared
+// would be written by one and read back by the other without a test noticing.
 #pragma once
 
 #include <cstdint>

@@ -121,7 +121,15 @@ int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRev
 int CMakeSabunData::ReadFile(const char* path) {
     Clear();
     if (!ReadWhole(path)) return 0;
-    return Parse(nullptr);
+    const int read = Parse(nullptr);
+    // The records and blocks hold all the builder takes from the file (the
+    // literal blocks their own copies of its bytes): its image is not kept
+    // beside the two font images while the revision is built.
+    if (read) {
+        delete[] m_pFile;
+        m_pFile = nullptr;
+    }
+    return read;
 }
 
 int CMakeSabunData::ReadBytes(const BYTE* bytes, uint32_t length, std::vector<SabunReadFault>* faults) {

@@ -135,7 +135,8 @@ public:
     // The records read, in file order: all of them after a successful read.
     INT_PTR RecordCount() const { return m_sabunTags.GetSize(); }
     const SabunHeader& Header() const { return m_sabunHeader; }
-    // The file as read (and one zero byte); null once ReadHeader is done.
+    // The file as read (and one zero byte); null once ReadHeader is done,
+    // and once ReadFile has read the whole file.
     const BYTE* FileImage() const { return m_pFile; }
     uint32_t FileLength() const { return m_fileLength; }
     void Clear();

@@ -87,8 +87,13 @@ int COpenTypeManager::VerifyRevisedFile(const char* path, uint32_t expectedSum) 
     BYTE* buffer = m_pReadBack;
     uint32_t length = 0;
     if (!ReadWholeFile(path, kMaxReadBackLength, 0, &buffer, &length, m_readBackSize)) return kReviseReadBackFailed;
-    // Whole words only, as the sum of the image written was taken.
-    const int result = CalcCheckSum(buffer, static_cast<int32_t>(length & ~3u)) == expectedSum ? kReviseOk : kReviseChecksum;
+    // Whole words only, as the sum of the image written was taken.  After a
+    // build the file must also be as long as the image written: words of
+    // zeros gained or lost leave the sum alone.
+    const bool sameLength = m_outputLength == 0 || length == m_outputLength;
+    const int result = sameLength && CalcCheckSum(buffer, static_cast<int32_t>(length & ~3u)) == expectedSum
+                           ? kReviseOk
+                           : kReviseChecksum;
     if (buffer != m_pReadBack) delete[] buffer;
     return result;
 }

@@ -167,6 +167,12 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
         !fault(kReadRecordsCut, -1)) {
         return 0;
     }
+    // Each record holds its own copy of the block list it points at, so
+    // records that all point into one long list would each copy it: 255 of
+    // them would make a small file cost hundreds of times its size.  Lists
+    // that lie side by side take up no more bytes in all than the file
+    // holds; once the lists read take more, no further list is read.
+    uint64_t listBytes = 0;
     for (uint32_t i = 0; i < m_sabunHeader.tableCount; ++i) {
         const uint64_t at = kSabunHeaderSize + static_cast<uint64_t>(kSabunRecordSize) * i;
         if (!InImage(m_fileLength, at, kSabunRecordSize)) break;
@@ -183,9 +189,17 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
             if (!fault(kReadListOffset, which)) return 0;
             continue;
         }
-        if (!record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset) && !fault(kReadListCut, which)) {
-            return 0;
+        if (listBytes > m_fileLength) {
+            if (!fault(kReadListCut, which)) return 0;
+            continue;
         }
+        const bool read = record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset);
+        // The counts, each block's fields and each literal's bytes.
+        listBytes += 8 + 12 * static_cast<uint64_t>(record->m_copyBlocks.GetSize());
+        for (INT_PTR b = 0; b < record->m_literalBlocks.GetSize(); ++b) {
+            listBytes += 8 + static_cast<uint64_t>(record->LiteralBlock(b)->m_length);
+        }
+        if ((!read || listBytes > m_fileLength) && !fault(kReadListCut, which)) return 0;
     }
     return found == 0 ? 1 : 0;
 }

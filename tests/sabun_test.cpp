@@ -175,6 +175,13 @@ TEST_F(SabunTest, FilesThatReachPastTheirEndAreRefused) {
     manyLiterals.literalCountOverride = 1000;
     DiffRecord farAway = Changed("CFF ", 0, 16);
     farAway.dataOffsetOverride = 0xFFFFFFF0;
+    // A second record reading the first one's list: each record that points
+    // into a list would hold its own copy of all it reads.
+    DiffRecord lister = Changed("CFF ", 0, 16);
+    lister.literals = {{0, Bytes(100, 0x5A)}};
+    DiffRecord sharer = Changed("head", 1, 16);
+    sharer.unchanged = true;
+    sharer.dataOffsetOverride = 53 + 18 * 2;
 
     Bytes full = DiffBuilder().Record(Changed("CFF ", 0, 16)).Build();
     Bytes cutList(full.begin(), full.end() - 2);  // the literal count is cut
@@ -194,6 +201,7 @@ TEST_F(SabunTest, FilesThatReachPastTheirEndAreRefused) {
         {"literal blocks past the end", DiffBuilder().Record(manyLiterals).Build()},
         {"block list cut", cutList},
         {"data offset past the end", DiffBuilder().Record(farAway).Build()},
+        {"two records reading one block list", DiffBuilder().Record(lister).Record(sharer).Build()},
     };
     for (const Case& c : cases) {
         CMakeSabunData d;

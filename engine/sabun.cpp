@@ -190,7 +190,7 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
             continue;
         }
         if (listBytes > m_fileLength) {
-            if (!fault(kReadListCut, which)) return 0;
+            if (!fault(kReadListsShared, which)) return 0;
             continue;
         }
         const bool read = record->ReadBlocks(m_pFile + dataOffset, m_fileLength - dataOffset);
@@ -199,7 +199,8 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
         for (INT_PTR b = 0; b < record->m_literalBlocks.GetSize(); ++b) {
             listBytes += 8 + static_cast<uint64_t>(record->LiteralBlock(b)->m_length);
         }
-        if ((!read || listBytes > m_fileLength) && !fault(kReadListCut, which)) return 0;
+        if (!read && !fault(kReadListCut, which)) return 0;
+        if (read && listBytes > m_fileLength && !fault(kReadListsShared, which)) return 0;
     }
     return found == 0 ? 1 : 0;
 }

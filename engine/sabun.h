@@ -98,6 +98,7 @@ enum SabunReadFaultKind {
     kReadRecordsCut,  // the table records run past the end of the file
     kReadListOffset,  // a record's block list offset is not inside the file
     kReadListCut,     // a record's block list runs past the end of the file
+    kReadListsShared, // the lists read take more bytes than the file holds: records share them
 };
 
 struct SabunReadFault {

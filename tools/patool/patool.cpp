@@ -239,6 +239,11 @@ void Inspect(const Bytes& file, Inspected* in) {
                                 std::to_string(record->m_copyBlocks.GetSize()) + " copy and " +
                                 std::to_string(record->m_literalBlocks.GetSize()) + " literal blocks)"});
             break;
+        case kReadListsShared:
+            in->faults.push_back(ParseFault{"lists-shared", which + ": with its block list, the lists read take "
+                                                                    "more bytes than the file holds (records share "
+                                                                    "one list)"});
+            break;
         }
     }
 }

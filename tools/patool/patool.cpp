@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iterator>
+#include <set>
 #include <sstream>
 
 #include "engine/manager.h"
@@ -448,14 +449,22 @@ bool BuildRevision(const std::string& fontHost, const std::string& paHost, const
 // Comparing a built font with the release it should equal.
 
 // Marks the bytes of a font that the updater fills in itself: the table
-// checksums, head.checkSumAdjustment and the name ID 13 strings.
+// checksums, head.checkSumAdjustment and the name ID 13 strings.  Ranges are
+// gathered first and marked once: 65,535 records that all claim one long
+// string, in as many directory entries, would otherwise mark it billions of
+// times.  Name records are read up to what the file could hold once, as
+// identification reads them.
 std::vector<bool> FilledInBytes(const Bytes& font) {
-    std::vector<bool> mask(font.size(), false);
+    std::vector<int32_t> edges(font.size() + 1, 0);  // +1 where a range starts, -1 past its end
     auto mark = [&](uint64_t at, uint64_t n) {
-        if (!InImage(font.size(), at, n)) return;
-        for (uint64_t k = 0; k < n; ++k) mask[static_cast<size_t>(at + k)] = true;
+        if (n == 0 || !InImage(font.size(), at, n)) return;
+        ++edges[static_cast<size_t>(at)];
+        --edges[static_cast<size_t>(at + n)];
     };
+    std::vector<bool> mask(font.size(), false);
     if (font.size() < kOffsetTableSize) return mask;
+    uint64_t budget = font.size() / 6 + 64;
+    std::set<uint64_t> namesRead;
     const uint32_t count = U16At(font, 4);
     for (uint32_t i = 0; i < count; ++i) {
         const uint64_t r = TableRecordAt(i);
@@ -464,9 +473,10 @@ std::vector<bool> FilledInBytes(const Bytes& font) {
         const TableRecord t = TableRecord::Read(font.data() + r);
         if (!InImage(font.size(), t.offset, t.length)) continue;
         if (t.HasTag("head") && t.length >= 12) mark(t.offset + 8, 4);
-        if (t.HasTag("name") && t.length >= kNameHeaderSize) {
+        if (t.HasTag("name") && t.length >= kNameHeaderSize &&
+            namesRead.insert(static_cast<uint64_t>(t.offset) << 32 | t.length).second) {
             const NameTableHeader h = NameTableHeader::Read(font.data() + t.offset);
-            for (uint32_t j = 0; j < h.count; ++j) {
+            for (uint32_t j = 0; j < h.count && budget > 0; ++j, --budget) {
                 const uint64_t n = t.offset + NameRecordAt(j);
                 if (!InImage(static_cast<uint64_t>(t.offset) + t.length, n, kNameRecordSize)) break;
                 const NameRecord name = NameRecord::Read(font.data() + n);
@@ -475,6 +485,11 @@ std::vector<bool> FilledInBytes(const Bytes& font) {
                 if (InImage(static_cast<uint64_t>(t.offset) + t.length, at, name.length)) mark(at, name.length);
             }
         }
+    }
+    int64_t depth = 0;
+    for (size_t k = 0; k < font.size(); ++k) {
+        depth += edges[k];
+        mask[k] = depth > 0;
     }
     return mask;
 }

@@ -127,15 +127,7 @@ bool CanRead(const std::string& path, std::string* why) {
 }
 
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        *why = "cannot read '" + path + "': no such file";
-        return false;
-    }
-    if (fs::is_directory(path, ec)) {
-        *why = "cannot read '" + path + "': it is a folder";
-        return false;
-    }
+    if (!CanRead(path, why)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *why = "cannot read '" + path + "'";

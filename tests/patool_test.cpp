@@ -131,7 +131,8 @@ TEST_F(PatoolTest, EveryCommandWorksOnTheRealRevisions) {
         o = Run({"check", oldPath, pa, oldPath});
         EXPECT_EQ(o.code, patool::kExitNoMatch) << o.out << o.err;
         EXPECT_NE(o.out.find("does not turn"), std::string::npos);
-        EXPECT_EQ(FileCount(), 4u);
+        // old, new, the file, its release manifest and what apply wrote.
+        EXPECT_EQ(FileCount(), 5u);
     }
 }
 
@@ -499,7 +500,8 @@ TEST_F(PatoolTest, ReleasePairsByCatalogueNameAndReportsEachFontLeftOut) {
             written.push_back(fs::relative(e.path(), outDir).string());
         }
         std::sort(written.begin(), written.end());
-        EXPECT_EQ(written, (std::vector<std::string>{"host", "host/" + std::string(g_diffFileNames[0]), "upd.exe"}));
+        EXPECT_EQ(written, (std::vector<std::string>{"host", "host/" + std::string(g_diffFileNames[0]),
+                                                     "host/release.sha256", "upd.exe"}));
         EXPECT_TRUE(Read(outDir + "/upd.exe") == Read(updater));
         const Outcome checked = Run({"check", oldDir + "/" + revised, outDir + "/host/" + g_diffFileNames[0],
                                      newDir + "/" + revised});

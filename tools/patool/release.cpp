@@ -302,6 +302,13 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
             failures.push_back(Failure{kExitWriteFailed, "cannot write '" + paPath + "'"});
             continue;
         }
+        // Listed before it is checked, so that the check runs the updater's
+        // manifest checks too.
+        Failure manifestFailure;
+        if (!AddToManifest(paPath, diff, oldPath, newFont, &manifestFailure)) {
+            failures.push_back(manifestFailure);
+            continue;
+        }
 
         show("checking");
         const auto checkStarted = std::chrono::steady_clock::now();

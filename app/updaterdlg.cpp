@@ -72,6 +72,11 @@ CString OutcomeMessage(int result, const char* fontPath) {
         // Not the messages of a failed check, which tell of a font put back
         // as it was: this one names the installed file whose update failed.
         {kReviseRestoreFailed, IDS_UPDATE_FAILED, kFont},
+        // What the release manifest says does not hold: the file shipped
+        // was damaged, or the installed font is not the one it was made from.
+        {kReviseDiffNotReleased, IDS_DIFF_READ_FAILED, kDiffFile},
+        {kReviseFontNotReleased, IDS_FONT_READ_FAILED, kFont},
+        {kReviseResultNotReleased, IDS_DIFF_READ_FAILED, kDiffFile},
     };
     CString message;
     for (const auto& outcome : kOutcomes) {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "engine/manager.h"
+#include "engine/manifest.h"
+#include "engine/release.h"
 #include "engine/sabuncheck.h"
 #include "platform/framework/cfile.h"
 
@@ -52,6 +54,25 @@ void ZeroOutside(BYTE* image, uint64_t length, std::vector<Extent> written) {
     if (cursor < length) std::memset(image + cursor, 0, static_cast<size_t>(length - cursor));
 }
 
+// What one copy block takes from an old table of oldLength bytes into a new
+// one of newLength: n bytes at srcOffset of the old table read as its bytes
+// followed by zeros up to its padded length, fromTable of them its own.
+struct CopySpan {
+    uint64_t n = 0;
+    uint64_t fromTable = 0;
+};
+
+// False when the block reads outside the padded old table.  A block that
+// starts past the new table's end takes nothing.
+bool SpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span) {
+    *span = CopySpan();
+    if (block.m_dstOffset >= newLength) return true;
+    span->n = Smaller(block.m_length, newLength - block.m_dstOffset);
+    if (!InImage(RoundUp4(oldLength), block.m_srcOffset, span->n)) return false;
+    span->fromTable = block.m_srcOffset < oldLength ? Smaller(span->n, oldLength - block.m_srcOffset) : 0;
+    return true;
+}
+
 }  // namespace
 
 int CTagObject::ApplyDifference(CSabunTagObject* record) {
@@ -86,17 +107,16 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
         // its padded length; nothing beyond that is part of it.  The new
         // table reads as zeros wherever no block writes; only those bytes are
         // cleared, not the whole table before it is written.
-        const uint64_t oldPadded = RoundUp4(m_length);
         std::vector<Extent> written;
         const bool tracked = Reserve(&written, static_cast<size_t>(record->m_copyBlocks.GetSize()) +
                                                    static_cast<size_t>(record->m_literalBlocks.GetSize()));
         if (!tracked) std::memset(out, 0, static_cast<size_t>(extent));
         for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
             const COldTagObject* block = record->CopyBlock(i);
-            if (block->m_dstOffset >= length) continue;
-            const uint64_t n = Smaller(block->m_length, length - block->m_dstOffset);
-            if (!InImage(oldPadded, block->m_srcOffset, n)) return 0;
-            const uint64_t fromTable = block->m_srcOffset < m_length ? Smaller(n, m_length - block->m_srcOffset) : 0;
+            CopySpan span;
+            if (!SpanOf(*block, m_length, length, &span)) return 0;
+            if (span.n == 0) continue;
+            const uint64_t n = span.n, fromTable = span.fromTable;
             BYTE* to = out + block->m_dstOffset;
             if (fromTable != 0) std::memcpy(to, m_pData + block->m_srcOffset, static_cast<size_t>(fromTable));
             std::memset(to + fromTable, 0, static_cast<size_t>(n - fromTable));
@@ -125,6 +145,38 @@ bool COpenTypeManager::DifferenceFits() const {
     return m_pSabunData && CheckSabunData(*m_pSabunData, this, nullptr) == 0;
 }
 
+bool COpenTypeManager::TakenDigest(const CMakeSabunData& data, BYTE out[kDigestSize]) const {
+    std::memset(out, 0, kDigestSize);
+    if (!m_pFile || m_fileLength < static_cast<int32_t>(kOffsetTableSize)) return false;
+    const uint64_t imageLength = static_cast<uint64_t>(m_fileLength);
+    std::vector<Extent> filledIn;
+    if (!FilledInRanges(m_pFile, imageLength, &filledIn)) return false;
+    CSha256 hash;
+    // The revised font's offset table is the installed one's.
+    AddApartFromFilledIn(&hash, m_pFile, 0, kOffsetTableSize, filledIn);
+    // Then every table in the order the build forms them, each as the build
+    // reads it: whole when it is taken over, else the bytes each copy block
+    // takes from it.
+    for (int i = 0; i < data.Header().tableCount; ++i) {
+        const CSabunTagObject* record = data.FindByIndex(i);
+        const CTagObject* tag = record ? FindTag(record->m_tag) : nullptr;
+        if (!tag || (tag->m_length != 0 && !tag->m_pData)) return false;
+        const uint64_t at = static_cast<uint64_t>(tag->m_pData - m_pFile);
+        if (!record->m_hasBlocks) {
+            AddApartFromFilledIn(&hash, m_pFile, at, at + tag->m_length, filledIn);
+            continue;
+        }
+        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+            const COldTagObject* block = record->CopyBlock(b);
+            CopySpan span;
+            if (!SpanOf(*block, tag->m_length, record->m_newLength, &span)) return false;
+            const uint64_t from = at + block->m_srcOffset;
+            if (span.fromTable != 0) AddApartFromFilledIn(&hash, m_pFile, from, from + span.fromTable, filledIn);
+        }
+    }
+    return hash.Finish(out);
+}
+
 int COpenTypeManager::WriteOutput(const char* tempPath) {
     CFile file;
     if (!file.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return kReviseTempFailed;
@@ -142,15 +194,31 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
     auto build = [&]() -> int {
         if (report(40, false, "%sのファイルをオープンしています。")) return kReviseStopped;
 
+        // The maker's digests, when the folder has a manifest: each is
+        // compared on the bytes in hand before they are built from, and the
+        // revised image before anything is written.
+        const ReleaseDigests release = ReadReleaseDigests(paPath);
+        if (release.state == ReleaseDigests::kRefused) return kReviseDiffNotReleased;
+        const bool listed = release.state == ReleaseDigests::kListed;
+
         delete m_pSabunData;
         m_pSabunData = new (std::nothrow) CMakeSabunData;
-        if (!m_pSabunData || !m_pSabunData->ReadFile(paPath)) return kReviseDiffUnreadable;
+        if (!m_pSabunData) return kReviseDiffUnreadable;
+        const int read = m_pSabunData->ReadReleasedFile(paPath, listed ? release.file : nullptr);
+        if (read < 0) return kReviseDiffNotReleased;
+        if (read == 0) return kReviseDiffUnreadable;
         // The host folder may hold another file now than when it was
         // scanned: what is built from must be the file the font was paired with.
         if (m_pExpectedDiff && !m_pSabunData->HeaderIs(*m_pExpectedDiff)) return kReviseLoadFailed;
 
         if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
         if (!DifferenceFits()) return kReviseLoadFailed;
+        if (listed) {
+            BYTE taken[kDigestSize];
+            if (!TakenDigest(*m_pSabunData, taken) || std::memcmp(taken, release.source, kDigestSize) != 0) {
+                return kReviseFontNotReleased;
+            }
+        }
 
         m_outputLength = m_pSabunData->Header().newFileLength;
         delete[] m_pOutput;
@@ -207,6 +275,13 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         if (result != kReviseOk) return result;
         result = RecalcCheckSums(fontPath, m_header, callback, context, fontCount, fontIndex);
         if (result != kReviseOk) return result;
+        if (listed) {
+            BYTE made[kDigestSize];
+            if (!ReleasedFontDigest(m_pOutput, m_outputLength, made) ||
+                std::memcmp(made, release.result, kDigestSize) != 0) {
+                return kReviseResultNotReleased;
+            }
+        }
 
         // The image is final: its sum is taken before the report, so that the
         // stretch after it (writing, copying, flushing) holds file work only.

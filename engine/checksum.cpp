@@ -12,7 +12,6 @@
 namespace {
 
 const uint32_t kWholeFileSum = 0xB1B0AFBAu;
-const uint32_t kAdjustmentOffset = 8;
 // CalcCheckSum takes a signed 32-bit length; no revision of ours is near it.
 const uint32_t kMaxReadBackLength = 0x7FFFFFFFu;
 
@@ -64,7 +63,7 @@ int COpenTypeManager::RecalcCheckSums(const char* fontPath, const COpenTypeHeade
         // one, before anything is written over the installed font.
         if (record.length >= kHeadTableSize && InImage(m_outputLength, record.offset, record.length)) {
             head = m_pOutput + record.offset;
-            PutU32(head + kAdjustmentOffset, 0);
+            PutU32(head + kHeadAdjustmentOffset, 0);
             record.checkSum = CalcCheckSum(head, static_cast<int32_t>(record.length));
             record.Write(at);
         }
@@ -76,7 +75,7 @@ int COpenTypeManager::RecalcCheckSums(const char* fontPath, const COpenTypeHeade
                        "%sのファイルにチェックサムを再計算しています。")) {
         return kReviseStopped;
     }
-    if (head) PutU32(head + kAdjustmentOffset, adjustment);
+    if (head) PutU32(head + kHeadAdjustmentOffset, adjustment);
     return result;
 }
 

@@ -7,7 +7,7 @@
 void CHeadInfoObject::Parse(const BYTE* head) {
     m_version = GetU32(head + 0);
     m_fontRevision = GetU32(head + 4);
-    m_checkSumAdjustment = GetU32(head + 8);
+    m_checkSumAdjustment = GetU32(head + kHeadAdjustmentOffset);
     m_magicNumber = GetU32(head + 12);
     m_flags = GetU16(head + 16);
     m_unitsPerEm = GetU16(head + 18);

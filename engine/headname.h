@@ -21,6 +21,8 @@ static const uint32_t kNameStringKept = 260;
 static const uint32_t kNameHeaderSize = 6;
 static const uint32_t kNameRecordSize = 12;
 static const uint16_t kLicenseNameID = 13;  // the serial-number strings
+// Where head.checkSumAdjustment lies in the head table.
+static const uint32_t kHeadAdjustmentOffset = 8;
 static const uint16_t kPlatformMacintosh = 1;
 
 // The first 6 bytes of a name table.

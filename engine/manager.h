@@ -70,6 +70,12 @@ public:
                         void* context, int fontCount, int fontIndex);
     int VerifyRevisedFile(const char* path, uint32_t expectedSum);
 
+    // The digest of the loaded font's bytes that the difference file data
+    // takes (see engine/manifest.h), the bytes filled in per customer
+    // counted as zeros; for a file that fits the font.  False when it cannot
+    // be had.
+    bool TakenDigest(const CMakeSabunData& data, BYTE out[kDigestSize]) const;
+
     // Revises one installed font from end to end.
     int ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context, int fontCount,
                    int fontIndex);

@@ -118,9 +118,21 @@ int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRev
     return 1;
 }
 
-int CMakeSabunData::ReadFile(const char* path) {
+int CMakeSabunData::ReadFile(const char* path) { return ReadReleasedFile(path, nullptr); }
+
+int CMakeSabunData::ReadReleasedFile(const char* path, const BYTE expected[kDigestSize]) {
     Clear();
     if (!ReadWhole(path)) return 0;
+    if (expected) {
+        // On the very bytes that are parsed next: the file on disk may be
+        // another by the time anything looks at it again.
+        BYTE digest[kDigestSize];
+        if (!Sha256Of(m_pFile, m_fileLength, digest) || std::memcmp(digest, expected, kDigestSize) != 0) {
+            delete[] m_pFile;
+            m_pFile = nullptr;
+            return -1;
+        }
+    }
     const int read = Parse(nullptr);
     // The records and blocks hold all the builder takes from the file (the
     // literal blocks their own copies of its bytes): its image is not kept

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/otbase.h"
+#include "engine/sha256.h"
 #include "engine/types.h"
 
 static const char kSabunMagic[4] = {'R', 'V', 'D', 'F'};
@@ -119,6 +120,11 @@ public:
 
     // 1 when the whole file was read into m_sabunHeader and m_sabunTags.
     int ReadFile(const char* path);
+
+    // As ReadFile, for a file whose digest the release manifest gives: the
+    // digest of the bytes read is compared first, and -1 (nothing parsed)
+    // means they are not the file released, or their digest cannot be had.
+    int ReadReleasedFile(const char* path, const BYTE expected[kDigestSize]);
 
     // Reads a difference file from length bytes in memory (copied), as
     // ReadFile reads one from disk.  With faults null it stops at the first

@@ -38,4 +38,13 @@ enum ReviseResult {
     // The font read back was not the revision, and the original could not
     // be put back: the installed file is neither.
     kReviseRestoreFailed = 13,
+    // What the release manifest beside the difference file says does not
+    // hold; nothing was written.  The difference file is not the one
+    // released (or the manifest is there but cannot be used):
+    kReviseDiffNotReleased = 14,
+    // the installed font's bytes that the file takes are not those of the
+    // font it was made from:
+    kReviseFontNotReleased = 15,
+    // the revised font built is not the one released:
+    kReviseResultNotReleased = 16,
 };

@@ -18,6 +18,7 @@
 #include <shlobj.h>    // SHGetSpecialFolderPathA
 #include <shlwapi.h>   // PathAppendA, PathFileExistsA
 #include <userenv.h>   // GetProfilesDirectoryA
+#include <bcrypt.h>    // the hash functions' types; the library is loaded by path
 #include <cstdlib>     // rand
 #include <ctime>       // _time64
 
@@ -29,5 +30,6 @@
 #include "platform/win32/ui.h"        // windows, dialogs, controls, messages
 #include "platform/win32/security.h"  // version, tokens, access check, mutex, restart
 #include "platform/win32/shell.h"     // shell folders, path helpers, WOW64 redirection
+#include "platform/win32/crypt.h"     // hashing, and loading its library by path
 
 #endif  // _WIN32

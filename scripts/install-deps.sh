@@ -7,6 +7,7 @@ set -euo pipefail
 # windres preprocesses the resource script with the MinGW-w64 compiler and
 # its headers, so the native build needs them too.
 packages=(cmake g++ make clang libclang-rt-dev libgtest-dev libbenchmark-dev python3 python3-fonttools fonts-noto-cjk opentype-sanitizer
+          libssl-dev
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev)
 # The Windows program, run under Wine in a virtual X server and driven from
 # the keyboard: the end-to-end test and the demo.

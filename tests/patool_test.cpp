@@ -131,8 +131,72 @@ TEST_F(PatoolTest, EveryCommandWorksOnTheRealRevisions) {
         o = Run({"check", oldPath, pa, oldPath});
         EXPECT_EQ(o.code, patool::kExitNoMatch) << o.out << o.err;
         EXPECT_NE(o.out.find("does not turn"), std::string::npos);
-        EXPECT_EQ(FileCount(), 4u);
+        // old, new, the file, its release manifest and what apply wrote.
+        EXPECT_EQ(FileCount(), 5u);
     }
+}
+
+// make lists the file in the release manifest beside it, and apply, check,
+// show and verify hold the file and the font to it as the updater does,
+// each with its own exit code.
+TEST_F(PatoolTest, TheReleaseManifestIsWrittenByMakeAndCheckedByEveryCommand) {
+    REQUIRE_FONT(installed, "Sorame-Gothic-Pro-W3.otf");
+    REQUIRE_FONT(revised, "Sorame-Gothic-Pro-W3.rev.otf");
+    const std::string oldPath = Put("old.otf", installed);
+    const std::string newPath = Put("new.otf", revised);
+    fs::create_directories(PathOf("host"));
+    const std::string pa = PathOf("host/Sorame-Gothic-Pro-W3.pa");
+    ASSERT_EQ(Run({"make", oldPath, newPath, pa}).code, patool::kExitOk);
+    const Bytes good = Read(pa);
+    const std::string manifest = PathOf("host/release.sha256");
+    const Bytes written = Read(manifest);
+    const std::string text(written.begin(), written.end());
+    EXPECT_NE(text.find("  Sorame-Gothic-Pro-W3.pa#source\n"), std::string::npos) << text;
+
+    Bytes damaged = good;
+    damaged[damaged.size() / 2] ^= 0x04;
+    const std::vector<testdata::DirectoryEntry> directory = testdata::Directory(installed);
+    Bytes edited = installed;
+    edited[testdata::FindEntry(directory, "CFF ")->offset + 40] ^= 0x01;
+    const std::string editedPath = Put("edited.otf", testdata::WithChecksums(edited));
+    const std::string out = PathOf("out.otf");
+    const struct {
+        const char* what;
+        Bytes pa;
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {"apply", good, {"apply", oldPath, pa, out}, patool::kExitOk},
+        {"verify", good, {"verify", PathOf("host"), oldPath}, patool::kExitOk},
+        {"apply a damaged file", damaged, {"apply", oldPath, pa, out}, patool::kExitNotReleased},
+        {"check a damaged file", damaged, {"check", oldPath, pa, newPath}, patool::kExitNotReleased},
+        {"show a damaged file", damaged, {"show", pa}, patool::kExitNotReleased},
+        {"verify a damaged file", damaged, {"verify", PathOf("host")}, patool::kExitNotReleased},
+        {"apply to an edited font", good, {"apply", editedPath, pa, out}, patool::kExitFontNotReleased},
+        {"verify an edited font", good, {"verify", PathOf("host"), editedPath}, patool::kExitFontNotReleased},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Put("host/Sorame-Gothic-Pro-W3.pa", c.pa);
+        fs::remove(out);
+        const Outcome o = Run(c.args);
+        EXPECT_EQ(o.code, c.code) << o.out << o.err;
+        EXPECT_EQ(fs::exists(out), c.code == patool::kExitOk && c.args[0] == "apply");
+    }
+
+    // make again with another file of the same name replaces its lines and
+    // keeps the other files'.
+    Put("host/release.sha256", testdata::BytesOf(text.substr(0, text.size() - 6) + std::string(64, 'a') +
+                                                  "  Other.pa\n# end\n"));
+    ASSERT_EQ(Run({"make", oldPath, newPath, pa}).code, patool::kExitOk);
+    const Bytes rewritten = Read(manifest);
+    const std::string after(rewritten.begin(), rewritten.end());
+    EXPECT_NE(after.find("  Other.pa\n"), std::string::npos);
+    EXPECT_EQ(Run({"verify", PathOf("host"), oldPath}).code, patool::kExitOk);
+    // A manifest make cannot read is not written over.
+    Put("host/release.sha256", testdata::BytesOf("not a manifest\n"));
+    EXPECT_EQ(Run({"make", oldPath, newPath, pa}).code, patool::kExitNotReleased);
+    EXPECT_TRUE(Read(manifest) == testdata::BytesOf("not a manifest\n"));
 }
 
 // A release that differs from what the file builds in one byte of a table,
@@ -499,12 +563,16 @@ TEST_F(PatoolTest, ReleasePairsByCatalogueNameAndReportsEachFontLeftOut) {
             written.push_back(fs::relative(e.path(), outDir).string());
         }
         std::sort(written.begin(), written.end());
-        EXPECT_EQ(written, (std::vector<std::string>{"host", "host/" + std::string(g_diffFileNames[0]), "upd.exe"}));
+        EXPECT_EQ(written, (std::vector<std::string>{"host", "host/" + std::string(g_diffFileNames[0]),
+                                                     "host/release.sha256", "upd.exe"}));
         EXPECT_TRUE(Read(outDir + "/upd.exe") == Read(updater));
         const Outcome checked = Run({"check", oldDir + "/" + revised, outDir + "/host/" + g_diffFileNames[0],
                                      newDir + "/" + revised});
         EXPECT_EQ(checked.code, patool::kExitOk) << checked.out << checked.err;
     }
+    // The release before, manifest and all, is replaced by the next one.
+    const Outcome again = Run({"release", oldDir, newDir, outDir, "--with-updater", updater});
+    EXPECT_EQ(again.code, patool::kExitOk) << again.err;
 
     // A pair whose difference file cannot be made: nothing written, an
     // earlier release left as it was, no folder of ours left behind.

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "discovery/foldercheck.h"
 #include "engine/manager.h"
+#include "tests/support/manifest.h"
 #include "tests/support/revision.h"
 
 #if __has_include("tools/paproducer/paproducer.h")
@@ -387,6 +389,105 @@ TEST_F(ReviseTest, AFontWithoutItsDifferenceFileOrFileEndsWith1BeforeAnyTemporar
     COpenTypeManager m;
     EXPECT_EQ(m.ReviseFont("D:\\Fonts\\Sorame-Gothic-Pro-W3x.otf", 0, nullptr, nullptr, 1, 0), kReviseLoadFailed);
     EXPECT_EQ(sim::CallCount("GetTempPathA"), 0u);
+}
+
+// With a release manifest beside the difference file, a font becomes exactly
+// the release or stays as it was: a damaged file, a font another tool edited
+// where the file takes its bytes, or a manifest that cannot be trusted ends
+// the font before anything is written.  Bytes the file never takes (the
+// serial strings, carried in the new name table) may differ.
+TEST_F(ReviseTest, AListedRevisionIsBuiltOnlyFromTheBytesReleased) {
+    const Bytes release = GothicFont(Post(0x99));
+    const Bytes nameTable = testdata::StandardNameTable("Sorame Gothic Pro W3", "MAC-SERIAL-0001", "WIN-SERIAL-0001");
+    const Bytes diff = DiffFor(m_installed, {{"post", Post(0x99)}, {"name", nameTable}});
+    PutDiff(diff);
+    const Bytes manifest = testdata::ManifestOf({{"Sorame-Gothic-Pro-W3.pa", kFont, diff, release}});
+    const std::string manifestPath = std::string(kHost) + kReleaseManifestName;
+
+    auto flipped = [](Bytes b, size_t at) {
+        b[at] ^= 0x10;
+        return b;
+    };
+    // The manifest with the first hex digit of one of its lines changed.
+    auto lineChanged = [&](const std::string& suffix) {
+        std::string text(manifest.begin(), manifest.end());
+        const size_t at = text.rfind("\n", text.find("  Sorame-Gothic-Pro-W3.pa" + suffix + "\n")) + 1;
+        text[at] = text[at] == '0' ? '1' : '0';
+        return testdata::BytesOf(text);
+    };
+    auto edited = [](Bytes font, const char* tag, size_t at) {
+        const std::vector<testdata::DirectoryEntry> directory = testdata::Directory(font);
+        font[testdata::FindEntry(directory, tag)->offset + at] ^= 0x01;
+        return testdata::WithChecksums(font);
+    };
+    Bytes otherSerials = m_installed;
+    testdata::ForEachName(otherSerials, [&](uint16_t, uint16_t, uint16_t, uint16_t id, size_t at, size_t len) {
+        if (id == 13) otherSerials[at + len - 1] ^= 0x03;
+    });
+    otherSerials = testdata::WithChecksums(otherSerials);
+
+    struct Case {
+        const char* what;
+        Bytes font, diff, manifest;  // an empty manifest: none in the folder
+        int result;
+    };
+    const Case cases[] = {
+        {"listed", m_installed, diff, manifest, kReviseOk},
+        {"no manifest", m_installed, diff, {}, kReviseOk},
+        {"a manifest without a line of the file", m_installed, diff, testdata::BytesOf(FormatReleaseManifest({})),
+         kReviseOk},
+        {"another customer's serial strings", otherSerials, diff, manifest, kReviseOk},
+        {"a bit of a record flipped", m_installed, flipped(diff, kSabunHeaderSize + 12), manifest,
+         kReviseDiffNotReleased},
+        {"a bit of a literal flipped", m_installed, flipped(diff, diff.size() - 3), manifest, kReviseDiffNotReleased},
+        {"the manifest cut short", m_installed, diff, Bytes(manifest.begin(), manifest.end() - 4),
+         kReviseDiffNotReleased},
+        {"the file's digest changed", m_installed, diff, lineChanged(""), kReviseDiffNotReleased},
+        {"the source digest changed", m_installed, diff, lineChanged("#source"), kReviseFontNotReleased},
+        {"the result digest changed", m_installed, diff, lineChanged("#result"), kReviseResultNotReleased},
+        {"a table taken whole edited", edited(m_installed, "cmap", 5), diff, manifest, kReviseFontNotReleased},
+        {"the head table edited", edited(m_installed, "head", 20), diff, manifest, kReviseFontNotReleased},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Put(kFont, c.font);
+        PutDiff(c.diff);
+        std::filesystem::remove(sim::HostPath(manifestPath.c_str()));
+        if (!c.manifest.empty()) Put(manifestPath, c.manifest);
+        ASSERT_EQ(Revise(), c.result);
+        if (c.result == kReviseOk) {
+            Bytes mac, win;
+            testdata::SerialsOf(c.font, &mac, &win);
+            EXPECT_TRUE(Get(kFont) == testdata::ExpectedRevision(release, mac, win));
+        } else {
+            EXPECT_TRUE(Get(kFont) == c.font) << "the installed font was changed";
+        }
+        EXPECT_EQ(FilesIn("D:\\Fonts"), (std::vector<std::string>{"Sorame-Gothic-Pro-W3.otf"}));
+        EXPECT_TRUE(FilesIn(kTemp).empty());
+    }
+
+    // What cannot be proved is not done: a folder where the manifest should
+    // be, no cryptography library (Windows before Vista), a hash that fails.
+    const std::vector<std::function<void()>> unprovable = {
+        [&] {
+            std::filesystem::remove(sim::HostPath(manifestPath.c_str()));
+            MakeFolder(manifestPath);
+        },
+        [] { sim::SetSystemCryptography(false); },
+        [] { sim::FailCall("BCryptHashData", 1, 0); },
+    };
+    for (const auto& breakIt : unprovable) {
+        SCOPED_TRACE(&breakIt - unprovable.data());
+        Put(kFont, m_installed);
+        std::filesystem::remove_all(sim::HostPath(manifestPath.c_str()));
+        Put(manifestPath, manifest);
+        breakIt();
+        EXPECT_EQ(Revise(), kReviseDiffNotReleased);
+        sim::ClearFailures();
+        sim::SetSystemCryptography(true);
+        ExpectInstalledIntact();
+        ExpectNoLeftovers();
+    }
 }
 
 TEST_F(ReviseTest, ARealFontIsRevisedToItsNextRelease) {

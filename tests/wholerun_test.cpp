@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/manifest.h"
 #include "tests/support/wholerun.h"
 
 using namespace wholerun;
@@ -440,6 +441,65 @@ TEST_F(WholeRunTest, ARunStopsAtTheFirstFailureAndNamesTheFileConcerned) {
         EXPECT_EQ(sim::EventsOf(UiEvent::kBroadcast).size(), static_cast<size_t>(&c - cases + 1));
     }
     EXPECT_TRUE(sim::RestartRequests().empty());
+}
+
+// A host folder with a release manifest, as patool writes it: a run revises
+// every font to exactly its release, and a difference file damaged on the way
+// or a font another tool edited ends the run with the message that names it,
+// before anything of that font is written and with nothing left behind.
+TEST_F(WholeRunTest, AReleaseManifestEndsTheRunAtADamagedFileOrAnEditedFont) {
+    INSTALL_TARGETS();
+    const std::string diffName = "Sorame-Maru-Std-W8.pa";
+    Bytes maruRelease = MaruFont();
+    const std::vector<testdata::DirectoryEntry> directory = testdata::Directory(maruRelease);
+    const testdata::DirectoryEntry* post = testdata::FindEntry(directory, "post");
+    std::fill(maruRelease.begin() + post->offset, maruRelease.begin() + post->offset + post->length, 0x99);
+    Bytes damaged = MaruDiff();
+    damaged[damaged.size() - 7] ^= 0x40;
+    Bytes edited = MaruFont();
+    edited[testdata::FindEntry(directory, "hmtx")->offset + 3] ^= 0x01;
+    edited = testdata::WithChecksums(edited);
+
+    const struct {
+        const char* what;
+        Bytes maruDiff, maruFont;
+        UINT message;
+        std::string arg;
+    } cases[] = {
+        {"a damaged difference file", damaged, MaruFont(), IDS_DIFF_READ_FAILED, diffName},
+        {"an edited font", MaruDiff(), edited, IDS_FONT_READ_FAILED, kMaru},
+        {"nothing wrong", MaruDiff(), MaruFont(), IDS_END_NORMAL, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallTargets();
+        const Bytes manifest = testdata::ManifestOf({
+            {"Sorame-Gothic-Pro-W3.pa", kGothic, Real("Sorame-Gothic-Pro-W3").diff, Real("Sorame-Gothic-Pro-W3").release},
+            {diffName, kMaru, MaruDiff(), maruRelease},
+            {"Sorame-Mincho-Std-W5.pa", kMincho, Real("Sorame-Mincho-Std-W5").diff, Real("Sorame-Mincho-Std-W5").release},
+        });
+        Put(std::string(kHost) + kReleaseManifestName, manifest);
+        Put(kHost + diffName, c.maruDiff);
+        Put(kMaru, c.maruFont);
+        const bool ok = c.message == IDS_END_NORMAL;
+        AcceptStart();
+        sim::Answer(IDD_UPDATER_DIALOG, sim::Click(IDOK));
+        sim::Answer(ok ? IDD_NORMAL_END_DIALOG : IDD_END_DIALOG, sim::Click(ok ? IDCANCEL : IDOK));
+        RunProgram();
+        sim::EndProgramRun();
+
+        EXPECT_EQ(Shown(ok ? IDD_NORMAL_END_DIALOG : IDD_END_DIALOG, IDC_END_MESSAGE), Message(c.message, c.arg));
+        EXPECT_TRUE(Revised(kGothic, Real("Sorame-Gothic-Pro-W3").installed));
+        if (ok) {
+            EXPECT_TRUE(Revised(kMaru, c.maruFont));
+            EXPECT_TRUE(Revised(kMincho, Real("Sorame-Mincho-Std-W5").installed));
+        } else {
+            EXPECT_TRUE(Untouched(kMaru, c.maruFont));
+            EXPECT_TRUE(Untouched(kMincho, Real("Sorame-Mincho-Std-W5").installed));
+        }
+        EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Fonts").size(), 3u);
+        EXPECT_TRUE(testdata::FilesIn("C:\\Windows\\Temp").empty());
+    }
 }
 
 // The temporary folder's access rule refuses new files while its other files

@@ -42,6 +42,7 @@ struct ShellState {
     std::string profilesFolder = "C:\\Users";
     Wow64 wow64 = Wow64::kAbsent;
     bool redirectionDisabled = false;
+    bool cryptography = true;  // bcrypt.dll in the system folder (Vista and later)
 };
 
 // Closes a token or mutex handle; false when the handle is neither.
@@ -56,5 +57,10 @@ bool Wow64Redirect(const char* windowsPath, std::string* redirected);
 // handle for "kernel32" and "kernel32.dll", in any letter case.
 bool IsKernel32(const char* moduleName);
 HMODULE Kernel32Module();
+
+// bcrypt.dll once loaded (crypt.cpp), and its functions by name: null for a
+// name it does not export.
+HMODULE CryptModule();
+FARPROC CryptProc(const char* name);
 
 }  // namespace sim

@@ -155,6 +155,12 @@ BOOL WINAPI PathFileExistsA(LPCSTR path) {
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     if (sim::Enter("GetProcAddress")) return nullptr;
+    if (module == sim::CryptModule() && reinterpret_cast<uintptr_t>(procName) > 0xFFFF) {
+        if (FARPROC proc = sim::CryptProc(procName)) {
+            Succeed();
+            return proc;
+        }
+    }
     // A name below 0x10000 is an ordinal; none is simulated.
     if (module == sim::Kernel32Module() && reinterpret_cast<uintptr_t>(procName) > 0xFFFF &&
         Shell().wow64 != sim::Wow64::kAbsent) {

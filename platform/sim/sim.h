@@ -188,6 +188,11 @@ void SetProfilesFolder(const std::string& windowsPath);
 // "SysWOW64" beside it.
 void SetSystemFolder(const std::string& windowsPath);
 
+// Whether the system folder holds the cryptography library (bcrypt.dll), as
+// every Windows from Vista on does (the default); false plays an older one.
+// Its hashes are computed by the host's OpenSSL.
+void SetSystemCryptography(bool present);
+
 // How the program's process meets WOW64.
 enum class Wow64 {
     kAbsent,   // kernel32 has no redirection functions (the default)

@@ -8,6 +8,7 @@
 #include <vector>
 
 class COpenTypeManager;
+struct ReleaseManifestLine;
 
 namespace patool {
 namespace internal {
@@ -38,6 +39,33 @@ std::string RevisionText(uint32_t raw);
 // says where) or -1 (*failure says what could not be done).
 int CheckDifference(const std::string& oldPath, const std::string& paPath, const Bytes& expected,
                     const std::string& newName, std::string* report, Failure* failure);
+
+// The path under which the engine reaches a host file.
+std::string EnginePath(const std::string& hostPath);
+
+// Builds the revised font into builtHost the way the updater's driver does,
+// the release manifest beside the difference file checked as it checks it.
+bool BuildRevision(const std::string& fontHost, const std::string& paHost, const std::string& builtHost,
+                   Failure* failure);
+
+// The release manifest (manifest.cpp).
+// The three lines of the difference file pa, named paName, made from the
+// font at oldHost to newFont.
+bool ReleaseLines(const std::string& oldHost, const Bytes& pa, const Bytes& newFont, const std::string& paName,
+                  std::vector<ReleaseManifestLine>* lines, Failure* failure);
+// Adds lines to the manifest of the host folder, replacing the lines of
+// the files they name; a manifest there that cannot be read is refused.
+bool PutInManifest(const std::string& folderHost, const std::vector<ReleaseManifestLine>& lines, Failure* failure);
+// ReleaseLines and PutInManifest for the difference file written at paHost.
+bool AddToManifest(const std::string& paHost, const Bytes& pa, const std::string& oldHost, const Bytes& newFont,
+                   Failure* failure);
+// What the manifest beside paHost says of its bytes pa: kExitOk (listed
+// and matching, or not listed) or kExitNotReleased; *report says which.
+int ManifestVerdict(const std::string& paHost, const Bytes& pa, std::string* report);
+// The failure of a build that the engine refused with result.
+Failure FailureOfResult(int result, const std::string& fontHost, const std::string& paHost);
+// patool verify HOST_DIR [FONT...].
+int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // patool release OLD_DIR NEW_DIR OUT_DIR, with the updater to copy beside
 // host/ (or empty); progressLine asks for a line on err that is rewritten

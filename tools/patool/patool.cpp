@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "engine/manager.h"
+#include "engine/release.h"
 #include "engine/sabuncheck.h"
 #include "tools/paproducer/paproducer.h"
 #include "tools/patool/internal.h"
@@ -33,6 +34,7 @@ const char kUsage[] =
     "       patool apply FONT FILE.pa OUT\n"
     "       patool check OLD FILE.pa NEW\n"
     "       patool release OLD_DIR NEW_DIR OUT_DIR [--with-updater upd.exe]\n"
+    "       patool verify HOST_DIR [FONT...]\n"
     "       patool --help\n";
 
 const char kHelp[] =
@@ -56,6 +58,14 @@ const char kHelp[] =
     "         fonts whose revision did not change and fonts that cannot be loaded are\n"
     "         reported and left out; the others are released.  When a difference\n"
     "         file cannot be made, checked or written, nothing is written at all.\n"
+    "  verify checks every difference file of HOST_DIR against the release\n"
+    "         manifest there, and each FONT named against the files for it, as the\n"
+    "         updater would before revising it.\n"
+    "\n"
+    "  make and release write the release manifest (release.sha256) beside the\n"
+    "  difference files: each file's SHA-256, that of the old font's bytes it\n"
+    "  takes and that of the revised font.  apply, check, show and verify check\n"
+    "  a file listed there as the updater does.\n"
     "\n"
     "exit codes:\n"
     "   0  done (show: well-formed; check: the file turns OLD into NEW)\n"
@@ -72,6 +82,10 @@ const char kHelp[] =
     "  11  release: a font that the catalogue does not name\n"
     "  12  release: a font in only one of the two folders\n"
     "  13  release: a font whose revision did not change\n"
+    "  14  the difference file is not the one its release manifest lists, or the\n"
+    "      manifest beside it cannot be used\n"
+    "  15  the font is not the one the difference file was made from (manifest)\n"
+    "  16  the font built is not the one released (manifest)\n"
     "      (release: when fonts were left out for several reasons, the first of 4,\n"
     "      12, 11, 13; when a difference file failed, its code and nothing written)\n";
 
@@ -418,6 +432,13 @@ bool BuildRevision(const std::string& fontHost, const std::string& paHost, const
         *failure = Failure{kExitUnreadable, why};
         return false;
     }
+    // Damage in transit is named as such, before the damaged file is read
+    // as a difference file.
+    std::string report;
+    if (ManifestVerdict(paHost, pa, &report) != kExitOk) {
+        *failure = Failure{kExitNotReleased, "'" + paHost + "': " + report};
+        return false;
+    }
     COpenTypeManager m;
     if (!LoadWithEngine(m, fontHost, failure)) return false;
     if (!DiffFitsFont(paHost, pa, m, fontHost, failure)) return false;
@@ -431,8 +452,7 @@ bool BuildRevision(const std::string& fontHost, const std::string& paHost, const
     if (result == kReviseTempFailed) {
         *failure = Failure{kExitWriteFailed, "cannot write '" + builtHost + "'"};
     } else {
-        *failure = Failure{kExitBuildFailed, "the updater's engine cannot build the font (result " +
-                                                 std::to_string(result) + ")"};
+        *failure = FailureOfResult(result, fontHost, paHost);
     }
     return false;
 }
@@ -440,49 +460,13 @@ bool BuildRevision(const std::string& fontHost, const std::string& paHost, const
 // ---------------------------------------------------------------------------
 // Comparing a built font with the release it should equal.
 
-// Marks the bytes of a font that the updater fills in itself: the table
-// checksums, head.checkSumAdjustment and the name ID 13 strings.  Ranges are
-// gathered first and marked once: 65,535 records that all claim one long
-// string, in as many directory entries, would otherwise mark it billions of
-// times.  Name records are read up to what the file could hold once, as
-// identification reads them.
+// Marks the bytes of a font that the updater fills in itself, as the
+// engine decides them for the release manifest's digests.
 std::vector<bool> FilledInBytes(const Bytes& font) {
-    std::vector<int32_t> edges(font.size() + 1, 0);  // +1 where a range starts, -1 past its end
-    auto mark = [&](uint64_t at, uint64_t n) {
-        if (n == 0 || !InImage(font.size(), at, n)) return;
-        ++edges[static_cast<size_t>(at)];
-        --edges[static_cast<size_t>(at + n)];
-    };
     std::vector<bool> mask(font.size(), false);
-    if (font.size() < kOffsetTableSize) return mask;
-    uint64_t budget = font.size() / 6 + 64;
-    std::set<uint64_t> namesRead;
-    const uint32_t count = U16At(font, 4);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t r = TableRecordAt(i);
-        if (!InImage(font.size(), r, kTableRecordSize)) break;
-        mark(r + 4, 4);
-        const TableRecord t = TableRecord::Read(font.data() + r);
-        if (!InImage(font.size(), t.offset, t.length)) continue;
-        if (t.HasTag("head") && t.length >= 12) mark(t.offset + 8, 4);
-        if (t.HasTag("name") && t.length >= kNameHeaderSize &&
-            namesRead.insert(static_cast<uint64_t>(t.offset) << 32 | t.length).second) {
-            const NameTableHeader h = NameTableHeader::Read(font.data() + t.offset);
-            for (uint32_t j = 0; j < h.count && budget > 0; ++j, --budget) {
-                const uint64_t n = t.offset + NameRecordAt(j);
-                if (!InImage(static_cast<uint64_t>(t.offset) + t.length, n, kNameRecordSize)) break;
-                const NameRecord name = NameRecord::Read(font.data() + n);
-                if (name.nameID != kLicenseNameID) continue;
-                const uint64_t at = static_cast<uint64_t>(t.offset) + h.stringOffset + name.offset;
-                if (InImage(static_cast<uint64_t>(t.offset) + t.length, at, name.length)) mark(at, name.length);
-            }
-        }
-    }
-    int64_t depth = 0;
-    for (size_t k = 0; k < font.size(); ++k) {
-        depth += edges[k];
-        mask[k] = depth > 0;
-    }
+    std::vector<Extent> ranges;
+    FilledInRanges(font.data(), font.size(), &ranges);
+    for (const Extent& e : ranges) std::fill(mask.begin() + static_cast<long>(e.from), mask.begin() + static_cast<long>(e.to), true);
     return mask;
 }
 
@@ -750,6 +734,13 @@ int Make(const std::vector<std::string>& a, std::ostream& out, std::ostream& err
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (diff.empty()) return Fail(err, Failure{kExitCannotPair, "cannot make a difference file: " + error});
     if (!WriteHost(outPath, diff)) return Fail(err, Failure{kExitWriteFailed, "cannot write '" + outPath + "'"});
+    Failure manifestFailure;
+    if (!AddToManifest(outPath, diff, oldPath, newFont, &manifestFailure)) {
+        // The manifest may still list an earlier file of this name, which
+        // the updater would refuse: none is better than a refused one.
+        std::remove(outPath.c_str());
+        return Fail(err, manifestFailure);
+    }
     out << "wrote " << outPath << ": " << diff.size() << " bytes in " << std::fixed << std::setprecision(2) << seconds
         << " s; " << stats.changedTables << " tables changed, " << stats.copyBlocks << " copy blocks ("
         << stats.copiedBytes << " bytes), " << stats.literalBlocks << " literal blocks (" << stats.literalBytes
@@ -825,6 +816,13 @@ int Show(const std::string& paPath, const std::string* fontPath, std::ostream& o
             << RevisionText(h.fromRevision) << ", the font is " << IdentityText(font) << "\n";
     }
 
+    std::string release;
+    const int released = ManifestVerdict(paPath, pa, &release);
+    out << "release manifest: " << release << "\n";
+    if (released != kExitOk) {
+        err << "patool: '" << paPath << "' is not the file released\n";
+        return released;
+    }
     if (malformed) {
         err << "patool: '" << paPath << "' is malformed (" << broken << " rules broken)\n";
         return kExitMalformed;
@@ -915,6 +913,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     const size_t wanted = command == "show" ? 1 : 3;
+    if (command == "verify") {
+        if (rest.empty()) {
+            err << "patool: verify takes a host folder and any number of fonts\n" << kUsage;
+            return kExitUsage;
+        }
+        return Verify(rest, out, err);
+    }
     if (command != "make" && command != "show" && command != "apply" && command != "check" && command != "release") {
         err << "patool: unknown command '" << command << "'\n" << kUsage;
         return kExitUsage;

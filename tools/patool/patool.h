@@ -7,6 +7,8 @@
 //   patool release OLD_DIR NEW_DIR OUT_DIR [--with-updater upd.exe]
 //                                      the difference files of a product line,
 //                                      as the customers' package
+//   patool verify HOST_DIR [FONT...]   a host folder (and fonts) checked against
+//                                      its release manifest, as the updater would
 //
 // `apply` and `check` run the updater's own engine (loading, serial strings,
 // building, checksums) on the host's files, so what they build is what the
@@ -34,6 +36,10 @@ enum ExitCode {
     kExitNotInCatalogue = 11, // release: a font that the catalogue does not name
     kExitOneSideOnly = 12,    // release: a font in only one of the two folders
     kExitUnchanged = 13,      // release: a font whose revision did not change
+    // The release manifest beside the difference file says otherwise:
+    kExitNotReleased = 14,        // the file is not the one released, or the manifest cannot be used
+    kExitFontNotReleased = 15,    // the font is not the one the file was made from
+    kExitResultNotReleased = 16,  // the font built is not the one released
 };
 
 // Runs one command line (without the program name); messages go to out and

@@ -14,6 +14,7 @@
 
 #include "discovery/catalogue.h"
 #include "engine/manager.h"
+#include "engine/manifest.h"
 #include "tools/paproducer/paproducer.h"
 #include "tools/patool/internal.h"
 #include "tools/patool/patool.h"
@@ -152,15 +153,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// OUT_DIR/host may be replaced only when it holds difference files alone:
-// whatever else is there is not ours to remove.
+// OUT_DIR/host may be replaced only when it holds difference files alone,
+// with their release manifest: whatever else is there is not ours to remove.
 bool OnlyDifferenceFiles(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code kind;
         const std::string name = it->path().filename().string();
-        if (it->is_symlink(kind) || !it->is_regular_file(kind) || name.size() < 3 ||
-            name.compare(name.size() - 3, 3, ".pa") != 0) {
+        if (it->is_symlink(kind) || !it->is_regular_file(kind) ||
+            ((name.size() < 3 || name.compare(name.size() - 3, 3, ".pa") != 0) && name != kReleaseManifestName)) {
             return false;
         }
     }
@@ -300,6 +301,13 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         const std::string paPath = (staging / kHostFolder / g_diffFileNames[row]).string();
         if (!WriteHost(paPath, diff)) {
             failures.push_back(Failure{kExitWriteFailed, "cannot write '" + paPath + "'"});
+            continue;
+        }
+        // Listed before it is checked, so that the check runs the updater's
+        // manifest checks too.
+        Failure manifestFailure;
+        if (!AddToManifest(paPath, diff, oldPath, newFont, &manifestFailure)) {
+            failures.push_back(manifestFailure);
             continue;
         }
 

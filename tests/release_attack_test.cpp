@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "tests/support/revision.h"
 #include "tests/support/sim_fixture.h"
 #include "tools/paproducer/paproducer.h"
+#include "tools/patool/patool.h"
 
 using testdata::Bytes;
 
@@ -268,6 +271,42 @@ TEST_F(ReleaseAttackTest, AHashThatCannotBeHadRefusesTheListedFileAndOnlyIt) {
     const int unlisted = Revise();
     EXPECT_EQ(unlisted, kReviseOk);
     ExpectSound(unlisted);
+}
+
+// A table taken over whole that an editor lengthened no longer fits the
+// file's layout; with the manifest vouching for the file, patool names the
+// font as the updater does, and without one the file as before.
+TEST(ReleasePatool, AFontThatNoLongerFitsAListedFileIsNamedAsTheFont) {
+    REQUIRE_FONT(installed, "Sorame-Mincho-Std-W5.otf");
+    char folder[] = "/tmp/release-attack-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dir = folder, old = dir + "/old.otf", edited = dir + "/edited.otf";
+    auto write = [](const std::string& path, const Bytes& bytes) {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    };
+    auto run = [](std::vector<std::string> args, std::string* err = nullptr) {
+        std::ostringstream out, errors;
+        const int code = patool::Run(args, out, errors);
+        if (err) *err = errors.str();
+        return code;
+    };
+    write(old, installed);
+    Bytes font = installed;
+    const std::vector<testdata::DirectoryEntry> directory = testdata::Directory(font);
+    for (size_t i = 0; i < directory.size(); ++i) {
+        if (directory[i].tag == "post") testdata::PutU32(font, 12 + 16 * i + 12, directory[i].length + 4);
+    }
+    write(edited, testdata::WithChecksums(font));
+    std::filesystem::create_directories(dir + "/host");
+    ASSERT_EQ(run({"make", old, testdata::RealFontPath("Sorame-Mincho-Std-W5.rev.otf"), dir + "/host/M.pa"}), 0);
+    std::string err;
+    EXPECT_EQ(run({"apply", edited, dir + "/host/M.pa", dir + "/out.otf"}, &err), patool::kExitFontNotReleased);
+    EXPECT_EQ(err.find("'" + edited + "'"), err.find('\'')) << err;
+    std::filesystem::remove(dir + "/host/release.sha256");
+    EXPECT_EQ(run({"apply", edited, dir + "/host/M.pa", dir + "/out.otf"}), patool::kExitMalformed);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.otf"));
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ReleaseFilledIn, NameTablesThatClaimEveryRecordStayBoundedAndInsideTheImage) {

@@ -3,7 +3,6 @@
 // a build reads them, the system's hashing failing call by call or missing.
 // Whatever happens, a build ends either with the release's font or with a
 // failure that leaves nothing behind.
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -107,21 +106,9 @@ protected:
         GTEST_SKIP() << "real fonts not generated";                                            \
     }
 
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 TEST_F(ReleaseAttackTest, EveryManifestEndsInTheReleaseOrInAFailureThatLeavesNothing) {
     REQUIRE_RELEASE();
     const std::string maker = Text(r.lines);
-    std::vector<std::string> digest;  // the maker's three digest lines
-    for (const ReleaseManifestLine& line : r.lines) {
-        const char* const suffixes[] = {"", "#source", "#result"};
-        digest.push_back(DigestHex(line.digest) + "  " + kName + suffixes[line.kind]);
-    }
-    const std::string first = "# release manifest 1", last = "# end";
     auto renamed = [&](const std::string& name) {
         std::vector<ReleaseManifestLine> lines = r.lines;
         for (ReleaseManifestLine& line : lines) line.fileName = name;
@@ -132,16 +119,7 @@ TEST_F(ReleaseAttackTest, EveryManifestEndsInTheReleaseOrInAFailureThatLeavesNot
         lines[kind].digest[7] ^= 1;
         return Text(lines);
     };
-    std::string crlf;
-    for (const char c : maker) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    std::vector<std::string> marked;  // as sha256sum -b writes them, in capitals
-    for (std::string line : digest) {
-        for (size_t k = 0; k < 64; ++k) line[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[k])));
-        line[65] = '*';
-        marked.push_back(line);
-    }
-    const std::string upper = Lines({first, marked[0], marked[1], marked[2], last});
-    std::string huge = first + "\n";
+    std::string huge = "# release manifest 1\n";
     while (huge.size() <= kMaxManifestLength) huge += "# " + std::string(200, 'x') + "\n";
     huge += maker.substr(maker.find('\n') + 1);
 
@@ -153,19 +131,11 @@ TEST_F(ReleaseAttackTest, EveryManifestEndsInTheReleaseOrInAFailureThatLeavesNot
     const std::vector<Case> cases = {
         {"none: files shipped before manifests", [] {}, kReviseOk},
         {"the maker's", [&] { PutText(maker); }, kReviseOk},
-        {"saved again with CRLF", [&] { PutText(crlf); }, kReviseOk},
-        {"upper-case digests, binary marks", [&] { PutText(upper); }, kReviseOk},
         {"lines for other files only", [&] { PutText(Text(renamed("Other.pa"))); }, kReviseOk},
-        {"cut before its last line", [&] { PutText(maker.substr(0, maker.size() - 6)); }, kReviseDiffNotReleased},
         {"cut inside a digest", [&] { PutText(maker.substr(0, maker.size() - 100)); }, kReviseDiffNotReleased},
-        {"empty", [&] { PutText(""); }, kReviseDiffNotReleased},
         {"a folder", [&] { MakeFolder(kManifest); }, kReviseDiffNotReleased},
         {"over its size limit", [&] { PutText(huge); }, kReviseDiffNotReleased},
-        {"a line twice", [&] { PutText(Lines({first, digest[0], digest[1], digest[2], digest[0], last})); },
-         kReviseDiffNotReleased},
-        {"two of the three lines", [&] { PutText(Lines({first, digest[0], digest[2], last})); },
-         kReviseDiffNotReleased},
-        {"a name with a path", [&] { PutText(Text(renamed("..\\" + std::string(kName)))); }, kReviseDiffNotReleased},
+        {"two of the three lines", [&] { PutText(Text({r.lines[0], r.lines[2]})); }, kReviseDiffNotReleased},
         {"planted: another file's digest", [&] { PutText(wrong(ReleaseManifestLine::kFile)); },
          kReviseDiffNotReleased},
         {"another font's source digest", [&] { PutText(wrong(ReleaseManifestLine::kSource)); },

@@ -98,7 +98,7 @@ def manifest_regions(text, name):
             regions["comments"].append((at, end + 1))
         else:
             label = line[66:].decode("latin-1")
-            kind = "file" if label == name else label[len(name) + 1:]
+            kind = "file" if label == name else "of the lines above" if label == "#manifest" else label[len(name) + 1:]
             regions["digest (%s)" % kind].append((at, at + 64))
             regions["separators, names, line ends"].append((at + 64, end + 1))
         at = end + 1

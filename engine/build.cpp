@@ -212,7 +212,9 @@ int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath
         if (m_pExpectedDiff && !m_pSabunData->HeaderIs(*m_pExpectedDiff)) return kReviseLoadFailed;
 
         if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
-        if (!DifferenceFits()) return kReviseLoadFailed;
+        // A file the manifest vouches for that does not fit is proof enough
+        // that the font is not the one it was made from.
+        if (!DifferenceFits()) return listed ? kReviseFontNotReleased : kReviseLoadFailed;
         if (listed) {
             BYTE taken[kDigestSize];
             if (!TakenDigest(*m_pSabunData, taken) || std::memcmp(taken, release.source, kDigestSize) != 0) {

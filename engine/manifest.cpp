@@ -10,6 +10,8 @@ namespace {
 
 const char kFirstLine[] = "# release manifest 1";
 const char kLastLine[] = "# end";
+// The name of the line that holds the digest of the lines above it.
+const char kSelfName[] = "#manifest";
 const char* const kSuffixes[] = {"", "#source", "#result"};
 const uint64_t kHexLength = 2 * kDigestSize;
 
@@ -77,8 +79,24 @@ bool ParseReleaseManifest(const BYTE* text, uint64_t length, std::vector<Release
             texts.emplace_back(reinterpret_cast<const char*>(text + start), static_cast<size_t>(lineEnd - start));
             start = end + 1;
         }
-        if (texts.size() < 2 || texts.front() != kFirstLine || texts.back() != kLastLine) return false;
-        for (size_t i = 1; i + 1 < texts.size(); ++i) {
+        if (texts.size() < 3 || texts.front() != kFirstLine || texts.back() != kLastLine) return false;
+        // The lines above the self line, each ended with LF whatever the
+        // transfer made of its line end, must have its digest: damage to
+        // any digest then reads as a damaged manifest, never as a font or
+        // a file other than the one released.
+        const std::string& self = texts[texts.size() - 2];
+        std::string above;
+        for (size_t i = 0; i + 2 < texts.size(); ++i) above += texts[i] + "\n";
+        ReleaseManifestLine selfLine;
+        BYTE digest[kDigestSize];
+        if (self.size() != kHexLength + 2 + std::strlen(kSelfName) || self.compare(kHexLength, 2, "  ") != 0 ||
+            self.compare(kHexLength + 2, std::string::npos, kSelfName) != 0 ||
+            !ParseDigestLine(self.substr(0, kHexLength) + "  x", &selfLine) ||
+            !Sha256Of(reinterpret_cast<const BYTE*>(above.data()), above.size(), digest) ||
+            std::memcmp(digest, selfLine.digest, kDigestSize) != 0) {
+            return false;
+        }
+        for (size_t i = 1; i + 2 < texts.size(); ++i) {
             const std::string& line = texts[i];
             if (line.empty() || line[0] == '#') continue;
             ReleaseManifestLine parsed;
@@ -150,10 +168,16 @@ std::string FormatReleaseManifest(const std::vector<ReleaseManifestLine>& lines)
         "# the file itself; NAME#source: the installed font's bytes it takes, in the\n"
         "# order it takes them; NAME#result: the revised font, its serial strings,\n"
         "# table checksums and checksum adjustment counted as zeros.\n"
+        "# #manifest: the lines above it.\n"
         "# The files themselves: sha256sum --ignore-missing -c release.sha256\n";
     for (const ReleaseManifestLine& line : lines) {
         text += DigestHex(line.digest) + "  " + line.fileName + kSuffixes[line.kind] + "\n";
     }
+    BYTE self[kDigestSize];
+    // Without a digest of its own the manifest would be refused: an empty
+    // text says so to the writer.
+    if (!Sha256Of(reinterpret_cast<const BYTE*>(text.data()), text.size(), self)) return std::string();
+    text += DigestHex(self) + "  " + kSelfName + "\n";
     text += kLastLine;
     text += "\n";
     return text;

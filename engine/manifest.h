@@ -12,12 +12,14 @@
 //   <64 hex digits>  GothicW3.pa#source   the installed font's bytes it takes
 //   <64 hex digits>  GothicW3.pa#result   the revised font, apart from the
 //                                         bytes filled in per customer
+//   <64 hex digits>  #manifest            every line above, each ended by LF
 //   # end
 //
 // Lines end with LF (a CR before it is dropped); other lines that begin with
-// "#" are comments; the first line and the last are as shown, so that a
-// manifest cut short is never taken for a shorter one.  A file has its three
-// lines or none.  Anything else makes the whole manifest unusable.
+// "#" are comments; the first line and the last two are as shown, so that a
+// manifest cut short is never taken for a shorter one, and damage to any
+// digest reads as damage to the manifest.  A file has its three lines or
+// none.  Anything else makes the whole manifest unusable.
 #pragma once
 
 #include <cstdint>
@@ -64,8 +66,9 @@ ReleaseDigests DigestsOf(const std::vector<ReleaseManifestLine>& lines, const ch
 // kMaxManifestLength bytes.
 ReleaseDigests ReadReleaseDigests(const char* paPath);
 
-// A manifest's text holding lines in order, with its first and last lines
-// and the comments that tell a reader what it is.
+// A manifest's text holding lines in order, with its first and last lines,
+// the comments that tell a reader what it is and its own digest; "" when
+// that digest cannot be had.
 std::string FormatReleaseManifest(const std::vector<ReleaseManifestLine>& lines);
 
 // 64 lowercase hexadecimal digits.

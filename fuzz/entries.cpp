@@ -14,6 +14,8 @@
 
 #include "engine/headname.h"
 #include "engine/manager.h"
+#include "engine/manifest.h"
+#include "engine/release.h"
 #include "engine/sabun.h"
 #include "platform/sim/sim.h"
 #include "tools/paproducer/paproducer.h"
@@ -24,12 +26,17 @@ namespace {
 const char kFontPath[] = "Z:\\Fonts\\Target.otf";
 const char kDiffPath[] = "Z:\\Host\\Target.pa";
 const char kTempPath[] = "Z:\\Temp\\17000000001";
+const char kManifestPath[] = "Z:\\Host\\release.sha256";
+const char kDiffName[] = "Target.pa";
 const uint32_t kWholeFileSum = 0xB1B0AFBAu;
 
 struct State {
     std::string work;  // host folder behind Z:
     std::vector<uint8_t> font, diff;
     DiffFileRecord entry{};
+    // Made on first use: the manifest of the real pair and the font it builds.
+    std::string manifest;
+    std::vector<uint8_t> release;
 };
 
 State& S() {
@@ -59,6 +66,8 @@ void FreshMachine() {
     sim::Reset();
     sim::MapDrive('Z', S().work);
     ::unlink((S().work + "/Temp/17000000001").c_str());
+    // Only the entries that mean to have a manifest beside the file put one there.
+    ::unlink((S().work + "/Host/release.sha256").c_str());
 }
 
 void Put(const char* windowsPath, const uint8_t* data, size_t size) {
@@ -80,11 +89,15 @@ uint32_t WordSum(const std::vector<uint8_t>& b) {
 }
 
 // Loads the font, takes its serial strings and builds the revised font as
-// the driver does; a build reported as done must have left a whole font.
-Outcome Build(const uint8_t* font, size_t fontSize, const uint8_t* diff, size_t diffSize) {
+// the driver does; a build reported as done must have left a whole font,
+// which is kept in *built when asked for.  With manifest, that text lies
+// beside the difference file as its release manifest.
+Outcome Build(const uint8_t* font, size_t fontSize, const uint8_t* diff, size_t diffSize,
+              const std::string* manifest = nullptr, std::vector<uint8_t>* built = nullptr) {
     FreshMachine();
     Put(kFontPath, font, fontSize);
     Put(kDiffPath, diff, diffSize);
+    if (manifest) Put(kManifestPath, reinterpret_cast<const uint8_t*>(manifest->data()), manifest->size());
     Outcome o;
     COpenTypeManager m;
     o.result = m.LoadFont(kFontPath, nullptr, nullptr, 1, 0);
@@ -98,6 +111,7 @@ Outcome Build(const uint8_t* font, size_t fontSize, const uint8_t* diff, size_t 
             }
             if (WordSum(out) != kWholeFileSum) o.fault += "written font's checksum adjustment is wrong; ";
             if (WordSum(out) != m.OutputSum()) o.fault += "sum kept for the read-back is not the file's; ";
+            if (built) *built = out;
         }
     }
     ExpectNoHandles(&o);
@@ -349,6 +363,121 @@ Outcome DirectoryLargeEntry(const uint8_t* data, size_t size) {
     return o;
 }
 
+
+// The release manifest.  The real pair's manifest is made as patool make
+// makes it; a manifest read from any text must say of the file what its
+// text says, and a build beside it must end as its digests decide.
+
+// The real pair's three lines; false when the engine cannot give them.
+bool PrepareRelease() {
+    State& s = S();
+    if (!s.manifest.empty()) return true;
+    FreshMachine();
+    Put(kFontPath, s.font.data(), s.font.size());
+    COpenTypeManager m;
+    CMakeSabunData data;
+    std::vector<ReleaseManifestLine> lines(3);
+    for (int kind = ReleaseManifestLine::kFile; kind <= ReleaseManifestLine::kResult; ++kind) {
+        lines[static_cast<size_t>(kind)].fileName = kDiffName;
+        lines[static_cast<size_t>(kind)].kind = static_cast<ReleaseManifestLine::Kind>(kind);
+    }
+    if (m.LoadFont(kFontPath, nullptr, nullptr, 1, 0) != kReviseOk ||
+        !data.ReadBytes(s.diff.data(), static_cast<uint32_t>(s.diff.size())) ||
+        !Sha256Of(s.diff.data(), s.diff.size(), lines[0].digest) || !m.TakenDigest(data, lines[1].digest) ||
+        !ReleasedFontDigest(s.release.data(), s.release.size(), lines[2].digest)) {
+        return false;
+    }
+    s.manifest = FormatReleaseManifest(lines);
+    return true;
+}
+
+bool SameLines(const std::vector<ReleaseManifestLine>& a, const std::vector<ReleaseManifestLine>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].fileName != b[i].fileName || a[i].kind != b[i].kind ||
+            std::memcmp(a[i].digest, b[i].digest, kDigestSize) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The font built equals the release apart from the bytes filled in per
+// customer (decided on the release, which is sound).
+bool IsRelease(const std::vector<uint8_t>& built) {
+    const std::vector<uint8_t>& release = S().release;
+    std::vector<Extent> ranges;
+    if (built.size() != release.size() || !FilledInRanges(release.data(), release.size(), &ranges)) return false;
+    uint64_t at = 0;
+    for (const Extent& e : ranges) {
+        if (std::memcmp(built.data() + at, release.data() + at, static_cast<size_t>(e.from - at)) != 0) return false;
+        at = e.to;
+    }
+    return std::memcmp(built.data() + at, release.data() + at, static_cast<size_t>(release.size() - at)) == 0;
+}
+
+// What the build of the real pair beside a manifest that says `digests`
+// must end with.
+int ExpectedResult(const ReleaseDigests& digests) {
+    if (digests.state == ReleaseDigests::kUnlisted) return kReviseOk;
+    if (digests.state == ReleaseDigests::kRefused) return kReviseDiffNotReleased;
+    std::vector<ReleaseManifestLine> real;
+    ParseReleaseManifest(reinterpret_cast<const BYTE*>(S().manifest.data()), S().manifest.size(), &real);
+    const ReleaseDigests truth = DigestsOf(real, kDiffName);
+    if (std::memcmp(digests.file, truth.file, kDigestSize) != 0) return kReviseDiffNotReleased;
+    if (std::memcmp(digests.source, truth.source, kDigestSize) != 0) return kReviseFontNotReleased;
+    if (std::memcmp(digests.result, truth.result, kDigestSize) != 0) return kReviseResultNotReleased;
+    return kReviseOk;
+}
+
+Outcome ReleaseManifestEntry(const uint8_t* data, size_t size) {
+    Outcome o;
+    if (!PrepareRelease()) {
+        o.fault = "the real pair's manifest cannot be made; ";
+        return o;
+    }
+    std::vector<ReleaseManifestLine> lines;
+    const bool parsed = ParseReleaseManifest(data, size, &lines);
+    if (!parsed && !lines.empty()) o.fault += "lines kept from a refused manifest; ";
+    for (const ReleaseManifestLine& line : lines) {
+        if (line.fileName.empty() || line.fileName.find_first_of("\\/:#") != std::string::npos) {
+            o.fault += "a line names a path or a kind; ";
+        }
+    }
+    ReleaseDigests said;
+    said.state = ReleaseDigests::kRefused;
+    if (parsed) {
+        said = DigestsOf(lines, kDiffName);
+        const std::string again = FormatReleaseManifest(lines);
+        std::vector<ReleaseManifestLine> reread;
+        if (!ParseReleaseManifest(reinterpret_cast<const BYTE*>(again.data()), again.size(), &reread) ||
+            !SameLines(lines, reread)) {
+            o.fault += "the lines written again read otherwise; ";
+        }
+    }
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<uint8_t> built;
+    const Outcome b = Build(S().font.data(), S().font.size(), S().diff.data(), S().diff.size(), &text, &built);
+    o.result = b.result;
+    o.fault += b.fault;
+    if (o.result != ExpectedResult(said)) o.fault += "the build ended otherwise than the manifest's text decides; ";
+    if (o.result == kReviseOk && !IsRelease(built)) o.fault += "a font built with result 0 is not the release; ";
+    return o;
+}
+
+// An installed font of any bytes beside the real release: whatever is built
+// with result 0 is the release.
+Outcome ReviseFontReleasedEntry(const uint8_t* data, size_t size) {
+    Outcome o;
+    if (!PrepareRelease()) {
+        o.fault = "the real pair's manifest cannot be made; ";
+        return o;
+    }
+    std::vector<uint8_t> built;
+    o = Build(data, size, S().diff.data(), S().diff.size(), &S().manifest, &built);
+    if (o.result == kReviseOk && !IsRelease(built)) o.fault += "a font built with result 0 is not the release; ";
+    return o;
+}
 }  // namespace
 
 bool Setup(const std::string& fontDir, std::string* error) {
@@ -371,7 +500,8 @@ bool Setup(const std::string& fontDir, std::string* error) {
     }
     if (!s.font.empty()) return true;
     s.font = ReadHostFile(fontDir + "/Sorame-Gothic-Pro-W3.otf");
-    const std::vector<uint8_t> release = ReadHostFile(fontDir + "/Sorame-Gothic-Pro-W3.rev.otf");
+    s.release = ReadHostFile(fontDir + "/Sorame-Gothic-Pro-W3.rev.otf");
+    const std::vector<uint8_t>& release = s.release;
     if (s.font.empty() || release.empty()) {
         *error = "no Sorame-Gothic-Pro-W3 fonts in " + fontDir;
         s.font.clear();
@@ -392,6 +522,10 @@ bool Setup(const std::string& fontDir, std::string* error) {
 
 const std::vector<uint8_t>& RealFont() { return S().font; }
 const std::vector<uint8_t>& RealDiff() { return S().diff; }
+const std::string& RealManifest() {
+    static const std::string none;
+    return PrepareRelease() ? S().manifest : none;
+}
 
 const std::vector<Entry>& Entries() {
     static const std::vector<Entry> entries = {
@@ -400,6 +534,7 @@ const std::vector<Entry>& Entries() {
         {"revise_diff", ReviseDiffEntry},      {"revise_font", ReviseFontEntry},
         {"name_table", NameTableEntry},        {"name_table_large", NameTableLargeEntry},
         {"directory_large", DirectoryLargeEntry},
+        {"release_manifest", ReleaseManifestEntry}, {"revise_font_released", ReviseFontReleasedEntry},
     };
     return entries;
 }

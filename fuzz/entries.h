@@ -33,6 +33,9 @@ bool Setup(const std::string& fontDir, std::string* error);
 // The real installed font and the difference file that revises it.
 const std::vector<uint8_t>& RealFont();
 const std::vector<uint8_t>& RealDiff();
+// The release manifest of that difference file (as Target.pa), as patool
+// make writes it; empty when the engine cannot make it.
+const std::string& RealManifest();
 
 const std::vector<Entry>& Entries();
 const Entry* FindEntry(const std::string& name);

@@ -1,7 +1,8 @@
 // Writes the seed corpora of the fuzz targets into <out>/<entry>/: the real
 // fonts, the producer's difference files between them, their name tables,
-// and a few cut-down forms of each (truncations reach the length checks
-// sooner than mutation does).
+// the release manifest of the pair the entries revise, and a few cut-down
+// forms of each (truncations reach the length checks sooner than mutation
+// does).
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/entries.h"
 #include "tools/paproducer/paproducer.h"
 
 namespace fs = std::filesystem;
@@ -100,5 +102,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no font pairs in %s\n", argv[1]);
         return 1;
     }
+    // The manifest as patool make writes it, and as an editor on Windows
+    // saves it again (CRLF).
+    std::string error;
+    if (!fuzzentry::Setup(fonts.string(), &error) || fuzzentry::RealManifest().empty()) {
+        std::fprintf(stderr, "no release manifest for the entries' pair: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string& manifest = fuzzentry::RealManifest();
+    std::string crlf;
+    for (const char c : manifest) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    WithCuts(out / "release_manifest", "manifest", Bytes(manifest.begin(), manifest.end()));
+    Write(out / "release_manifest", "manifest.crlf", Bytes(crlf.begin(), crlf.end()));
+    WithCuts(out / "revise_font_released", "Sorame-Gothic-Pro-W3", fuzzentry::RealFont());
     return 0;
 }

@@ -34,7 +34,7 @@ fonts=$(cd "$fonts" && pwd)
 parallel=${FUZZ_PARALLEL:-$(nproc)}
 stats=${FUZZ_STATS:-fuzz/stats.tsv}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(is_target_font load_font read_header read_file revise_diff revise_font name_table name_table_large directory_large)
+[ ${#targets[@]} -gt 0 ] || targets=(is_target_font load_font read_header read_file revise_diff revise_font name_table name_table_large directory_large release_manifest revise_font_released)
 
 # clang with its libFuzzer runtime: Debian's clang and libclang-rt-dev.
 if ! command -v clang++ >/dev/null || [ ! -e "$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a)" ]; then

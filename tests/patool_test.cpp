@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "discovery/catalogue.h"
+#include "engine/manifest.h"
 #include "tests/support/revision.h"
 #include "tools/patool/patool.h"
 
@@ -186,8 +187,10 @@ TEST_F(PatoolTest, TheReleaseManifestIsWrittenByMakeAndCheckedByEveryCommand) {
 
     // make again with another file of the same name replaces its lines and
     // keeps the other files'.
-    Put("host/release.sha256", testdata::BytesOf(text.substr(0, text.size() - 6) + std::string(64, 'a') +
-                                                  "  Other.pa\n# end\n"));
+    std::vector<ReleaseManifestLine> lines;
+    ASSERT_TRUE(ParseReleaseManifest(written.data(), written.size(), &lines));
+    lines.push_back(ReleaseManifestLine{"Other.pa", ReleaseManifestLine::kFile, {}});
+    Put("host/release.sha256", testdata::BytesOf(FormatReleaseManifest(lines)));
     ASSERT_EQ(Run({"make", oldPath, newPath, pa}).code, patool::kExitOk);
     const Bytes rewritten = Read(manifest);
     const std::string after(rewritten.begin(), rewritten.end());

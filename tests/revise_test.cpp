@@ -408,8 +408,15 @@ TEST_F(ReviseTest, AListedRevisionIsBuiltOnlyFromTheBytesReleased) {
         b[at] ^= 0x10;
         return b;
     };
-    // The manifest with the first hex digit of one of its lines changed.
-    auto lineChanged = [&](const std::string& suffix) {
+    // A manifest that says another digest of one kind, or one whose text
+    // was damaged there.
+    const std::vector<ReleaseManifestLine> lines = testdata::LinesOf({"Sorame-Gothic-Pro-W3.pa", kFont, diff, release});
+    auto otherDigest = [&](ReleaseManifestLine::Kind kind) {
+        std::vector<ReleaseManifestLine> changed = lines;
+        changed[kind].digest[0] ^= 1;
+        return testdata::BytesOf(FormatReleaseManifest(changed));
+    };
+    auto damagedAt = [&](const std::string& suffix) {
         std::string text(manifest.begin(), manifest.end());
         const size_t at = text.rfind("\n", text.find("  Sorame-Gothic-Pro-W3.pa" + suffix + "\n")) + 1;
         text[at] = text[at] == '0' ? '1' : '0';
@@ -442,9 +449,11 @@ TEST_F(ReviseTest, AListedRevisionIsBuiltOnlyFromTheBytesReleased) {
         {"a bit of a literal flipped", m_installed, flipped(diff, diff.size() - 3), manifest, kReviseDiffNotReleased},
         {"the manifest cut short", m_installed, diff, Bytes(manifest.begin(), manifest.end() - 4),
          kReviseDiffNotReleased},
-        {"the file's digest changed", m_installed, diff, lineChanged(""), kReviseDiffNotReleased},
-        {"the source digest changed", m_installed, diff, lineChanged("#source"), kReviseFontNotReleased},
-        {"the result digest changed", m_installed, diff, lineChanged("#result"), kReviseResultNotReleased},
+        {"another file digest", m_installed, diff, otherDigest(ReleaseManifestLine::kFile), kReviseDiffNotReleased},
+        {"another source digest", m_installed, diff, otherDigest(ReleaseManifestLine::kSource), kReviseFontNotReleased},
+        {"another result digest", m_installed, diff, otherDigest(ReleaseManifestLine::kResult),
+         kReviseResultNotReleased},
+        {"the manifest damaged in a digest", m_installed, diff, damagedAt("#source"), kReviseDiffNotReleased},
         {"a table taken whole edited", edited(m_installed, "cmap", 5), diff, manifest, kReviseFontNotReleased},
         {"the head table edited", edited(m_installed, "head", 20), diff, manifest, kReviseFontNotReleased},
     };

@@ -85,6 +85,10 @@ bool PutInManifest(const std::string& folderHost, const std::vector<ReleaseManif
                kept.end());
     kept.insert(kept.end(), lines.begin(), lines.end());
     const std::string text = FormatReleaseManifest(kept);
+    if (text.empty()) {
+        *failure = Failure{kExitWriteFailed, "the digest of '" + path + "' cannot be computed"};
+        return false;
+    }
     if (!WriteHost(path, Bytes(text.begin(), text.end()))) {
         *failure = Failure{kExitWriteFailed, "cannot write '" + path + "'"};
         return false;

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "engine/manager.h"
+#include "engine/manifest.h"
 #include "engine/release.h"
 #include "engine/sabuncheck.h"
 #include "tools/paproducer/paproducer.h"
@@ -441,7 +442,16 @@ bool BuildRevision(const std::string& fontHost, const std::string& paHost, const
     }
     COpenTypeManager m;
     if (!LoadWithEngine(m, fontHost, failure)) return false;
-    if (!DiffFitsFont(paHost, pa, m, fontHost, failure)) return false;
+    if (!DiffFitsFont(paHost, pa, m, fontHost, failure)) {
+        // A file its manifest vouches for is the one released: what keeps
+        // it from fitting is the font, as the updater tells the user.
+        if (failure->code == kExitMalformed &&
+            ReadReleaseDigests(EnginePath(paHost).c_str()).state == ReleaseDigests::kListed) {
+            *failure = Failure{kExitFontNotReleased, "'" + fontHost + "' is not the font '" + paHost +
+                                                         "' was made from, which it does not fit: " + failure->message};
+        }
+        return false;
+    }
 
     m.TakeSerialStrings();
     const std::string fontPath = EnginePath(fontHost);

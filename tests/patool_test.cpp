@@ -1,5 +1,6 @@
 // The makers' difference-file tool: its four commands on real font pairs,
 // and a clear message with its own exit code for every bad input.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -214,6 +215,9 @@ TEST_F(PatoolTest, MissingFilesFontsThatAreNotFontsAndFilesThatAreNotDifferenceF
     const std::string text = Put("notes.txt", testdata::BytesOf("not a font at all, just some text"));
     const std::string missing = PathOf("missing.otf");
     const std::string out = PathOf("out");
+    // Opened as a file, a FIFO would wait for a writer for ever.
+    const std::string fifo = PathOf("fifo.otf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
     struct Case {
         std::vector<std::string> args;
@@ -228,6 +232,12 @@ TEST_F(PatoolTest, MissingFilesFontsThatAreNotFontsAndFilesThatAreNotDifferenceF
              {{"apply", missing, pa, out}, patool::kExitUnreadable, "no such file"},
              {{"apply", font, missing, out}, patool::kExitUnreadable, "no such file"},
              {{"check", font, pa, missing}, patool::kExitUnreadable, "no such file"},
+             {{"make", fifo, font, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"show", fifo}, patool::kExitUnreadable, "not a regular file"},
+             {{"show", pa, "--font", fifo}, patool::kExitUnreadable, "not a regular file"},
+             {{"apply", fifo, pa, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"apply", font, fifo, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"check", font, pa, fifo}, patool::kExitUnreadable, "not a regular file"},
              {{"make", text, font, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},
              {{"make", font, text, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},
              {{"apply", text, pa, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},

@@ -106,6 +106,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
         return reinterpret_cast<HANDLE>(id);
     }
+    // A Windows drive holds files and folders only: a host FIFO or device
+    // would make the open or a read wait for ever.
+    if (exists && !S_ISREG(st.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     if (!exists && !sim::IsFolder(sim::Parent(host))) {
         Fail(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

@@ -17,11 +17,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "dialogs/waitdialog.h"
 #include "discovery/foldercheck.h"
@@ -101,6 +99,31 @@ double Search(const std::string& folder, bool window, Reports* reports) {
     return seconds;
 }
 
+// The user of the huge folder's search: clicks 中止 half a second after the
+// wait window is there, and answers the question はい.
+struct User {
+    volatile HWND wait = nullptr;
+    volatile double clicked = 0, asked = 0;
+};
+
+DWORD WINAPI ClickStopAndAnswer(void* context) {
+    User* user = static_cast<User*>(context);
+    while (!user->wait) Sleep(1);
+    Sleep(500);
+    user->clicked = Now();
+    PostMessageA(GetDlgItem(user->wait, IDC_WAIT_STOP), BM_CLICK, 0, 0);
+    const double giveUp = Now() + 30;
+    HWND question = nullptr;
+    while (!question && Now() < giveUp) {
+        question = FindWindowA(nullptr, "確　認");
+        if (!question) Sleep(1);
+    }
+    if (!question) return 1;
+    user->asked = Now();
+    PostMessageA(question, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,24 +165,9 @@ int main(int argc, char** argv) {
     if (argc < 3) return 0;
     const std::string huge = argv[2];
     // A user's click on 中止 half a second into the listing; the question's
-    // arrival watched from here, and answered はい.
-    std::atomic<double> clicked(0), asked(0);
-    std::atomic<HWND> waitWindow(nullptr);
-    std::thread user([&] {
-        while (!waitWindow.load()) Sleep(1);
-        Sleep(500);
-        clicked = Now();
-        PostMessageA(GetDlgItem(waitWindow.load(), IDC_WAIT_STOP), BM_CLICK, 0, 0);
-        const double giveUp = Now() + 30;
-        HWND question = nullptr;
-        while (!question && Now() < giveUp) {
-            question = FindWindowA(nullptr, "確　認");
-            if (!question) Sleep(1);
-        }
-        if (!question) return;
-        asked = Now();
-        PostMessageA(question, WM_COMMAND, IDOK, 0);
-    });
+    // arrival watched from another thread, and answered はい.
+    User user;
+    HANDLE thread = CreateThread(nullptr, 0, ClickStopAndAnswer, &user, 0, nullptr);
     CWaitDialog wait;
     wait.Create(nullptr);
     wait.ShowWindow(SW_SHOW);
@@ -167,24 +175,26 @@ int main(int argc, char** argv) {
     Reports reports;
     reports.wait = &wait;
     CFolderCheckCtrl* control = GetFolderCheckCtrl();
-    waitWindow = wait.GetSafeHwnd();
     const double start = Now();
+    user.wait = wait.GetSafeHwnd();
     reports.last = start;
     control->SearchFolder(huge.c_str(), Callback, &reports, 0);
     wait.AnswerUser();
     const double seconds = Now() - start;
-    user.join();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
     ReleaseFolderCheckCtrl();
     wait.DestroyWindow();
-    if (asked.load() > 0) {
+    const double clicked = user.clicked, asked = user.asked;
+    if (asked > 0) {
         std::printf("huge folder %s: stop clicked %.2f s into its listing, asked about %.0f ms later "
                     "(target: within 1 s); the search, stopped, took %.2f s\n",
-                    huge.c_str(), clicked.load() - start, (asked.load() - clicked.load()) * 1000, seconds);
+                    huge.c_str(), clicked - start, (asked - clicked) * 1000, seconds);
     } else {
         std::printf("huge folder %s: stop clicked, NOT asked about within 30 s; the search took %.2f s\n", huge.c_str(),
                     seconds);
     }
     std::printf("  longest stretch between reports %.0f ms (%ld reports without a line)\n", reports.longest * 1000,
                 reports.answers);
-    return asked.load() > 0 ? 0 : 1;
+    return asked > 0 ? 0 : 1;
 }

@@ -17,8 +17,10 @@ cd "$(dirname "$0")/.."
 . scripts/wine/lib.sh
 . scripts/wine/journey.sh
 
-log "installing the Debian packages that are missing (none on a second run)"
-scripts/install-deps.sh demo
+if [ -z "$RESUMED" ]; then  # not again once started again with the locale
+  log "installing the Debian packages that are missing (none on a second run)"
+  scripts/install-deps.sh demo
+fi
 ensure_locale "$PWD/scripts/demo.sh"
 
 native=build-demo

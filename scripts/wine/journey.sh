@@ -179,7 +179,9 @@ journey() {
   else
     missed "the progress window"
   fi
-  SHOT=no checked 07-revising "$REVISING" '全体の進捗' '現在の進捗' '中　止' '~^[0-9]+%$' '~の改訂をしています。$'
+  # The line shows whichever step the revision was at: opening, reading,
+  # revising, writing...
+  SHOT=no checked 07-revising "$REVISING" '全体の進捗' '現在の進捗' '中　止' '~^[0-9]+%$' '~(しています|んでいます)。$'
   end=$(wait_window "$CONFIRM" 120) || { missed "the end dialog"; return; }
   checked 08-revision-ended "$CONFIRM" '再起動' 'キャンセル' \
     '改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'

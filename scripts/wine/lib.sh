@@ -12,7 +12,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 
 # log TEXT: one line per stage, with the time since the script began (a
 # script started again by ensure_locale counts on).
-if [ -n "${RESUMED_SECONDS:-}" ]; then SECONDS=$RESUMED_SECONDS; unset RESUMED_SECONDS; fi
+RESUMED=
+if [ -n "${RESUMED_SECONDS:-}" ]; then SECONDS=$RESUMED_SECONDS RESUMED=1; unset RESUMED_SECONDS; fi
 log() { printf '[%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 
 # ensure_locale SCRIPT [ARGS...]: Wine takes code page 932 from the locale.
@@ -24,6 +25,7 @@ ensure_locale() {
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
     locale-gen >/dev/null
+    log "the Japanese locale is made; the script starts again with it"
     RESUMED_SECONDS=$SECONDS exec env LC_ALL=ja_JP.UTF-8 bash "$@"
   fi
   export LC_ALL=ja_JP.UTF-8

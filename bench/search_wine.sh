@@ -45,10 +45,8 @@ start_x
 export WINEPREFIX=$work/prefix
 trap stop_all EXIT
 if [ ! -e "$WINEPREFIX/system.reg" ]; then
-  log "a Wine prefix in $WINEPREFIX (once)"
-  mkdir -p "$WINEPREFIX"
-  "$WINE" wineboot -i >/dev/null 2>&1
-  "$WINESERVER" -w
+  log "a Wine prefix in $WINEPREFIX as the Wine tests make it, dialog fonts and all (once)"
+  new_prefix "$WINEPREFIX"
 fi
 ln -sfn "$work/trees" "$WINEPREFIX/dosdevices/d:"
 cp build-win/wine_search.exe "$work/"

@@ -164,6 +164,9 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
     // A stopped search is not told apart from a finished one: whatever was
     // found until then is listed.
     control->SearchFonts(&COpenTypeUpdaterDlg::SearchStatusCallback, &wait);
+    // A stop used as the search ended is still asked about; either answer
+    // lists what was found.
+    wait.AnswerUser();
 
     const INT_PTR count = control->GetFoundFontCount();
     if (count == 0) {
@@ -276,6 +279,7 @@ int COpenTypeUpdaterDlg::ProgressCallback(int overall, int step, const char* lin
 
 int COpenTypeUpdaterDlg::SearchStatusCallback(const char* text, void* context) {
     if (!context) return 0;
-    const CString status(text ? text : "");
-    return static_cast<CWaitDialog*>(context)->ShowStatus(status);
+    CWaitDialog* wait = static_cast<CWaitDialog*>(context);
+    if (!text) return wait->AnswerUser();
+    return wait->ShowStatus(CString(text));
 }

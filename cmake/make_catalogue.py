@@ -13,6 +13,7 @@ and line number, and nothing is written.
 
 import re
 import sys
+import unicodedata
 
 ROW_SIZE = 260  # MAX_PATH: each row holds its string and a NUL
 CODE = re.compile(r"^[0-9]{5}$")
@@ -58,6 +59,10 @@ def unquote(text, where):
             return "".join(out)
         if c == "\r":
             raise Refused(f"{where}: a carriage return; notice lines end in \\n alone")
+        # A NUL would end the row where the program reads it; the others
+        # would show as boxes or move the text.  Only \n breaks a line.
+        if unicodedata.category(c) == "Cc":
+            raise Refused(f"{where}: control character U+{ord(c):04X}; a notice row holds none but \\n")
         out.append(c)
         i += 1
     raise Refused(f"{where}: the string has no closing quote")
@@ -68,6 +73,12 @@ def parse(path):
         raw = open(path, "rb").read()
     except OSError as e:
         raise Refused(f"{path}: cannot be read: {e.strerror}")
+    # Lines end in LF or CR LF.  A lone CR (old Mac line ends) would make the
+    # whole file one line, refused for something else or for nothing.
+    lone = re.search(rb"\r(?!\n)", raw)
+    if lone:
+        number = raw.count(b"\n", 0, lone.start()) + 1
+        raise Refused(f"{path}:{number}: a carriage return without a line feed; lines end in LF or CR LF")
     fonts, notice = [], []
     section = None
     seen = {}

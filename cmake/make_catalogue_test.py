@@ -40,6 +40,9 @@ CASES = [
     ("an unquoted notice row", (9, "下記のフォント"), 9, "double quotes"),
     ("an unknown escape", (9, '"\\t"'), 9, "escape"),
     ("no closing quote", (9, '"open'), 9, "closing quote"),
+    ("a NUL in a notice row", (8, '"　　・トーン\0Sans"'), 8, "U+0000"),
+    ("an escape character in a notice row", (8, '"\x1b[1mトーン"'), 8, "control character"),
+    ("a line that ends in CR alone", (5, b"\r\r"), 5, "carriage return"),
 ]
 
 
@@ -62,6 +65,10 @@ def main():
         code, err, written = run(generator, GOOD.encode("utf-8"), folder)
         if code != 0 or not all(written):
             failures.append(f"the good file: exit {code}, {err.strip()}")
+        # Old Mac line ends: one line to a reader of LF, refused as such.
+        code, err, written = run(generator, GOOD.replace("\n", "\r").encode("utf-8"), folder)
+        if code == 0 or any(written) or "catalogue.txt:1:" not in err or "carriage return" not in err:
+            failures.append(f"CR-only line ends: exit {code}, {err.strip()}")
         for what, (line, text), named, word in CASES:
             lines = GOOD.encode("utf-8").split(b"\n")
             text = text if isinstance(text, bytes) else text.encode("utf-8")
@@ -76,7 +83,7 @@ def main():
                 failures.append(f"{what}: the message does not name line {named} and '{word}': {err.strip()}")
     for f in failures:
         print("FAILED", f)
-    print(f"{len(CASES) + 1 - len(failures)} of {len(CASES) + 1} cases right")
+    print(f"{len(CASES) + 2 - len(failures)} of {len(CASES) + 2} cases right")
     return 1 if failures else 0
 
 

@@ -25,3 +25,8 @@ int CWaitDialog::ShowStatus(CString text) {
 
     return stop;
 }
+
+int CWaitDialog::AnswerUser() {
+    BeginReport();
+    return ConfirmStop();
+}

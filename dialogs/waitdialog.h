@@ -16,6 +16,10 @@ public:
     // Shows one status line after handling what the user did since the last
     // one; non-zero once a stop has been confirmed.
     int ShowStatus(CString text);
+    // Handles what the user did since the last report, the line left as it
+    // is: between lines, and once more when the search has ended, so that a
+    // stop used at any moment is asked about.  Non-zero as ShowStatus.
+    int AnswerUser();
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

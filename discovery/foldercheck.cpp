@@ -19,8 +19,12 @@ CFolderCheckCtrl* g_pFolderCheckCtrl = nullptr;
 // Folders deeper than this many levels below a drive root are met but not
 // listed: it bounds the walk, also through junction loops.
 const int kMaxLevel = 7;
-// Status reports, and with them the message pump, come every this many folders.
+// Status reports come every this many folders.
 const int kReportEvery = 30;
+// Between them the window is let answer at least this often, in
+// milliseconds of listing, however many entries one folder holds: a click
+// on the stop button is asked about at once, not when the folder ends.
+const DWORD kAnswerEvery = 50;
 // File names this long or longer are no fonts of ours: skipped before any test.
 const size_t kMaxFileNameLength = 40;
 const size_t kProductCodeLength = 5;
@@ -199,6 +203,7 @@ DiffFileRecord* CFolderCheckCtrl::FindDiffFile(const char* fontPath, int /*revis
 // The search
 
 void CFolderCheckCtrl::SearchFonts(SearchStatusCallbackFn callback, void* context) {
+    m_lastAnswer = GetTickCount();
     if (CollectFixedDrives(callback, context) == 1 && SearchDrives(callback, context) == 1) {
         SearchUserFontFolders(callback, context);
     }
@@ -217,7 +222,7 @@ int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* 
         if (GetDriveTypeA(root) == DRIVE_FIXED) m_drives[root] = DRIVE_FIXED;
         CString text;
         text.Format("%sドライブを検索しました。", root);
-        if (callback && callback(text, context) != 0) return 0;
+        if (callback && Report(text, callback, context) != 0) return 0;
     }
     return 1;
 }
@@ -248,7 +253,33 @@ bool CFolderCheckCtrl::CountFolder(const char* folder, SearchStatusCallbackFn ca
     if (g_folderCount % kReportEvery != 0 || !callback) return true;
     CString text;
     text.Format("%sを検索しています。", folder);
-    return callback(text, context) == 0;
+    return Report(text, callback, context) == 0;
+}
+
+// The listing of a folder: FindFirstFileExA at the basic level with large
+// fetches, which makes the system neither work out short names nor fetch
+// the entries a few at a time; the same listing, with less work.  Systems
+// before Windows 7 know neither and refuse the call, and then the plain
+// listing is used for the rest of the search.
+HANDLE CFolderCheckCtrl::ListFirst(const char* pattern, WIN32_FIND_DATAA* found) {
+    if (!m_plainListing) {
+        const HANDLE listing =
+            FindFirstFileExA(pattern, FindExInfoBasic, found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (listing != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) return listing;
+        m_plainListing = true;
+    }
+    return FindFirstFileA(pattern, found);
+}
+
+int CFolderCheckCtrl::Report(const char* text, SearchStatusCallbackFn callback, void* context) {
+    m_lastAnswer = GetTickCount();
+    return callback(text, context);
+}
+
+// A report without a line once the window has waited long enough.
+bool CFolderCheckCtrl::KeepAnswering(SearchStatusCallbackFn callback, void* context) {
+    if (!callback || GetTickCount() - m_lastAnswer < kAnswerEvery) return true;
+    return Report(nullptr, callback, context) == 0;
 }
 
 // Lists one folder: tests its files and, when descend is set, walks its
@@ -258,11 +289,15 @@ int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn call
     CString pattern;
     pattern.Format("%s*", folder);
     WIN32_FIND_DATAA found;
-    HANDLE listing = FindFirstFileA(pattern, &found);
+    HANDLE listing = ListFirst(pattern, &found);
     if (listing == INVALID_HANDLE_VALUE) return 1;
 
     int result = 1;
     do {
+        if (!KeepAnswering(callback, context)) {
+            result = 0;
+            break;
+        }
         found.cFileName[MAX_PATH - 1] = '\0';
         const char* name = found.cFileName;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -29,7 +29,9 @@ public:
     DiffFileRecord* FindDiffFile(const char* fontPath, int revision);
 
     // The whole search: the drive survey, the walk of the fixed drives, then
-    // the users' own font folders.
+    // the users' own font folders.  Besides its status lines, the callback
+    // is called with no text (null) at least every 50 ms of listing, so that
+    // the window answers the user; it may ask to stop then too.
     void SearchFonts(SearchStatusCallbackFn callback, void* context);
     // 1 when the drive list was walked to its end; 0 with no list or on a stop.
     int CollectFixedDrives(SearchStatusCallbackFn callback, void* context);
@@ -66,11 +68,16 @@ public:
 private:
     int ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level, bool descend);
     bool CountFolder(const char* folder, SearchStatusCallbackFn callback, void* context);
+    HANDLE ListFirst(const char* pattern, WIN32_FIND_DATAA* found);
+    int Report(const char* text, SearchStatusCallbackFn callback, void* context);
+    bool KeepAnswering(SearchStatusCallbackFn callback, void* context);
     bool FirstListingThroughLink(const char* folder, int level);
     bool ListedByTheWalk(const FileId& id);
     void TestFontFile(const char* folder, const char* name);
     void TestDownloadCopy(const char* folder, const char* name);
 
+    DWORD m_lastAnswer = 0;       // when the callback was last called
+    bool m_plainListing = false;  // the system refused the basic listing
     std::set<FileId> m_foundIds;  // of the fonts in m_foundFonts that had one
     // The walk's memory, from the start of SearchDrives: folders listed
     // through a link (and the users' font folders), with the shallowest

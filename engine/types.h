@@ -6,7 +6,8 @@
 // for a stop and confirmed it.
 typedef int (*ProgressCallbackFn)(int overall, int step, const char* line1, const char* line2, void* context);
 
-// One status line of the search; a non-zero answer stops the search.
+// One status line of the search; a non-zero answer stops the search.  A
+// null text brings no new line: the search only lets the window answer.
 typedef int (*SearchStatusCallbackFn)(const char* text, void* context);
 
 // One usable difference file in the host folder.

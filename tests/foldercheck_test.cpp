@@ -1,4 +1,5 @@
 // The host folder scan, the pairing by name and the search of the drives.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -23,8 +24,12 @@ const char kHost[] = "E:\\Updater\\host\\";
 struct StatusLog {
     std::vector<std::string> lines;
     int stopAt = -1;
+    int answers = 0;           // reports without a line
+    std::vector<DWORD> times;  // the clock at every report
     static int Callback(const char* text, void* context) {
         auto* self = static_cast<StatusLog*>(context);
+        self->times.push_back(GetTickCount());
+        if (!text) return ++self->answers, 0;
         self->lines.push_back(text);
         return static_cast<int>(self->lines.size()) == self->stopAt ? 1 : 0;
     }
@@ -224,17 +229,64 @@ TEST_F(FolderCheckTest, EveryThirtiethFolderIsReportedCountingOnFromEarlierWalks
     EXPECT_EQ(g_folderCount, 25 + 66);
 }
 
+// However long a folder takes to list, the window is let answer at least
+// every 50 ms of it; the status lines stay what they were, and come when they
+// came.  Systems before Windows 7 list the same with the plain listing.
+TEST_F(FolderCheckTest, TheWindowAnswersEvery50MsOfListingWithTheSameStatusLines) {
+    StandardHost();
+    for (int i = 0; i < 65; ++i) MakeFolder("C:\\Many\\f" + std::to_string(100 + i));
+    for (int i = 0; i < 2000; ++i) Put("C:\\Many\\f130\\file" + std::to_string(i) + ".dat", {});
+    PutGothic("C:\\Many\\f164\\Sorame-Gothic-Pro-W3.otf");
+    uint64_t plainBefore = 0, basicBefore = 0;
+    const auto search = [&](DWORD costUs, DWORD major, std::vector<std::string>* lines) {
+        ReleaseFolderCheckCtrl();
+        g_folderCount = 0;
+        plainBefore = sim::CallCount("FindFirstFileA");
+        basicBefore = sim::CallCount("FindFirstFileExA");
+        sim::WindowsVersion version;
+        version.major = major;
+        version.minor = 0;
+        sim::SetWindowsVersion(version);
+        sim::SetListingCost(costUs);
+        StatusLog log;
+        CFolderCheckCtrl* c = GetFolderCheckCtrl();
+        const DWORD start = GetTickCount();
+        c->SearchFonts(StatusLog::Callback, &log);
+        EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\Many\\f164\\Sorame-Gothic-Pro-W3.otf"}));
+        *lines = log.lines;
+        DWORD last = start, longest = 0;
+        for (const DWORD at : log.times) {
+            longest = std::max(longest, at - last);
+            last = at;
+        }
+        longest = std::max(longest, GetTickCount() - last);
+        return std::make_pair(log.answers, longest);
+    };
+    std::vector<std::string> instant, slow, plain;
+    EXPECT_EQ(search(0, 10, &instant).first, 0);
+    // 2,000 entries at 1 ms: 2 s of listing in one folder.
+    const auto answered = search(1000, 10, &slow);
+    EXPECT_GE(answered.first, 2000 / 50 - 1);
+    EXPECT_LE(answered.second, 51u);  // 50 ms, and the entry that passed it
+    EXPECT_EQ(slow, instant);
+    EXPECT_EQ(sim::CallCount("FindFirstFileA") - plainBefore, 1u);  // the host folder's
+    // Windows Vista refuses the basic level; the walk lists all the same.
+    EXPECT_LE(search(1000, 6, &plain).second, 51u);
+    EXPECT_EQ(plain, instant);
+    EXPECT_EQ(sim::CallCount("FindFirstFileExA") - basicBefore, 1u);  // refused once, never asked again
+}
+
 TEST_F(FolderCheckTest, AFolderSevenLevelsDownIsCountedAndReportedButNotListed) {
     StandardHost();
     g_folderCount = 23;
     PutMincho("C:\\a\\b\\c\\d\\e\\f\\g\\Sorame-Mincho-Std-W5.otf");
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
-    const uint64_t listingsBefore = sim::CallCount("FindFirstFileA");
+    const uint64_t listingsBefore = sim::CallCount("FindFirstFileExA");
     StatusLog log;
     c->SearchFonts(StatusLog::Callback, &log);
     ASSERT_EQ(log.lines.size(), 3u);
     EXPECT_EQ(log.lines[2], FolderLine("C:\\a\\b\\c\\d\\e\\f\\g\\"));
-    EXPECT_EQ(sim::CallCount("FindFirstFileA") - listingsBefore, 7u);  // the root and a .. f
+    EXPECT_EQ(sim::CallCount("FindFirstFileExA") - listingsBefore, 7u);  // the root and a .. f
     EXPECT_EQ(c->GetFoundFontCount(), 0);
 }
 
@@ -244,7 +296,8 @@ TEST_F(FolderCheckTest, AStopAtADriveReportWalksNoDrive) {
     PutGothic("C:\\Sorame-Gothic-Pro-W3.otf");
     PutGothic("D:\\Sorame-Gothic-Pro-W3.otf");
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
-    const uint64_t listingsBefore = sim::CallCount("FindFirstFileA");
+    auto listings = [] { return sim::CallCount("FindFirstFileA") + sim::CallCount("FindFirstFileExA"); };
+    const uint64_t listingsBefore = listings();
     StatusLog log;
     log.stopAt = 2;
     EXPECT_EQ(c->CollectFixedDrives(StatusLog::Callback, &log), 0);
@@ -255,7 +308,7 @@ TEST_F(FolderCheckTest, AStopAtADriveReportWalksNoDrive) {
     log.stopAt = 1;
     c->SearchFonts(StatusLog::Callback, &log);
     EXPECT_EQ(log.lines, (std::vector<std::string>{DriveLine("C:\\")}));
-    EXPECT_EQ(sim::CallCount("FindFirstFileA") - listingsBefore, 1u);  // the second scan's host listing only
+    EXPECT_EQ(listings() - listingsBefore, 1u);  // the second scan's host listing only
     EXPECT_EQ(c->GetFoundFontCount(), 0);
 }
 
@@ -301,7 +354,7 @@ TEST_F(FolderCheckTest, AFolderThatCannotBeListedIsSkipped) {
     PutGothic("C:\\A\\Sorame-Gothic-Pro-W3.otf");
     PutGothic("C:\\B\\Sorame-Gothic-Pro-W3.otf");
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
-    sim::FailCall("FindFirstFileA", 2);  // the root lists, C:\A\ does not
+    sim::FailCall("FindFirstFileExA", 2);  // the root lists, C:\A\ does not
     c->SearchFonts(nullptr, nullptr);
     EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\B\\Sorame-Gothic-Pro-W3.otf"}));
 }
@@ -392,10 +445,10 @@ TEST_F(FolderCheckTest, PlantedLinksToLinksDoNotMultiplyTheWalk) {
     }
     PutGothic("C:\\R\\Sorame-Gothic-Pro-W3.otf");
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
-    const uint64_t listingsBefore = sim::CallCount("FindFirstFileA");
+    const uint64_t listingsBefore = sim::CallCount("FindFirstFileExA");
     c->SearchFonts(nullptr, nullptr);
     EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\P\\a\\a\\Sorame-Gothic-Pro-W3.otf"}));
-    EXPECT_LE(sim::CallCount("FindFirstFileA") - listingsBefore, 20u);
+    EXPECT_LE(sim::CallCount("FindFirstFileExA") - listingsBefore, 20u);
 }
 
 TEST_F(FolderCheckTest, EachUsersOwnFontFolderIsSearchedOnceAfterTheDrives) {

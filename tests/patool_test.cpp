@@ -1,14 +1,20 @@
 // The makers' difference-file tool: its four commands on real font pairs,
 // and a clear message with its own exit code for every bad input.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
+#include <thread>
 
 #include "discovery/catalogue.h"
 #include "engine/manifest.h"
@@ -281,6 +287,9 @@ TEST_F(PatoolTest, MissingFilesFontsThatAreNotFontsAndFilesThatAreNotDifferenceF
     const std::string text = Put("notes.txt", testdata::BytesOf("not a font at all, just some text"));
     const std::string missing = PathOf("missing.otf");
     const std::string out = PathOf("out");
+    // Opened as a file, a FIFO would wait for a writer for ever.
+    const std::string fifo = PathOf("fifo.otf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
     struct Case {
         std::vector<std::string> args;
@@ -295,6 +304,12 @@ TEST_F(PatoolTest, MissingFilesFontsThatAreNotFontsAndFilesThatAreNotDifferenceF
              {{"apply", missing, pa, out}, patool::kExitUnreadable, "no such file"},
              {{"apply", font, missing, out}, patool::kExitUnreadable, "no such file"},
              {{"check", font, pa, missing}, patool::kExitUnreadable, "no such file"},
+             {{"make", fifo, font, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"show", fifo}, patool::kExitUnreadable, "not a regular file"},
+             {{"show", pa, "--font", fifo}, patool::kExitUnreadable, "not a regular file"},
+             {{"apply", fifo, pa, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"apply", font, fifo, out}, patool::kExitUnreadable, "not a regular file"},
+             {{"check", font, pa, fifo}, patool::kExitUnreadable, "not a regular file"},
              {{"make", text, font, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},
              {{"make", font, text, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},
              {{"apply", text, pa, out}, patool::kExitNotAFont, "is not a CFF OpenType font"},
@@ -606,4 +621,150 @@ TEST_F(PatoolTest, ReleasePairsByCatalogueNameAndReportsEachFontLeftOut) {
     const Outcome o = Run({"release", oldDir, newDir, outDir});
     EXPECT_EQ(o.code, patool::kExitWriteFailed) << o.err;
     EXPECT_TRUE(Read(outDir + "/host/" + g_diffFileNames[0]) == earlier);
+}
+
+// The release is staged beside OUT_DIR under a name made by exclusive
+// creation: folders found there or in OUT_DIR are left alone, whatever their
+// names, but for the staging folders of killed runs; and a host/ holding
+// difference files the release would not write again refuses the release.
+TEST_F(PatoolTest, ReleaseTouchesNoFolderItDidNotMakeAndKeepsOtherDifferenceFiles) {
+    const std::string oldDir = PathOf("old"), newDir = PathOf("new"), outDir = PathOf("out");
+    fs::create_directories(oldDir);
+    fs::create_directories(newDir);
+    Put("old/" + std::string(g_fontFileNames[0]), testdata::SmallFont(0x10000, "Sorame Test Row 0"));
+    Put("new/" + std::string(g_fontFileNames[0]), testdata::SmallFont(0x10200, "Sorame Test Row 0"));
+    const Bytes mine = testdata::BytesOf("a person's own file");
+    // Named as staging folders were and are, but made by someone else; and
+    // one left by a killed run, with its unlocked marker.
+    for (const std::string& folder : {"out/.patool-release-" + std::to_string(::getpid()), std::string("out/keep"),
+                                      std::string(".out.patool-staging-mine")}) {
+        fs::create_directories(PathOf(folder));
+        Put(folder + "/file.pa", mine);
+    }
+    fs::create_directories(PathOf(".out.patool-staging-killed"));
+    Put(".out.patool-staging-killed/.patool-staging",
+        testdata::BytesOf("staging folder of a patool release; removed by the next release if left\n"));
+    Put(".out.patool-staging-killed/host.pa", mine);
+
+    Outcome o = Run({"release", oldDir, newDir, outDir});
+    EXPECT_EQ(o.code, patool::kExitOk) << o.err;
+    EXPECT_TRUE(Read(outDir + "/.patool-release-" + std::to_string(::getpid()) + "/file.pa") == mine);
+    EXPECT_TRUE(Read(outDir + "/keep/file.pa") == mine);
+    EXPECT_TRUE(Read(PathOf(".out.patool-staging-mine/file.pa")) == mine);
+    EXPECT_FALSE(fs::exists(PathOf(".out.patool-staging-killed")));
+    size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(m_dir)) entries += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(entries, 1u);  // only the person's own folder beside OUT_DIR
+
+    // Another product line's difference file in host/: refused, before and
+    // after the fonts are made, with host/ as it was.
+    const Bytes other = testdata::BytesOf("another line's difference file");
+    Put("out/host/Other-Line-W3.pa", other);
+    o = Run({"release", oldDir, newDir, outDir});
+    EXPECT_EQ(o.code, patool::kExitWriteFailed) << o.err;
+    EXPECT_NE(o.err.find("Other-Line-W3.pa"), std::string::npos) << o.err;
+    EXPECT_TRUE(Read(outDir + "/host/Other-Line-W3.pa") == other);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outDir + "/host"), fs::directory_iterator()), 2);
+}
+
+// A release killed at any moment leaves OUT_DIR with the previous release or
+// the new one (the updater may already be the new one beside the previous
+// host/), and nothing else.  The kills fall at random moments of a run's
+// length as measured here; what is checked does not depend on where.
+TEST_F(PatoolTest, ReleaseKilledAtAnyMomentLeavesThePreviousReleaseOrTheNewOne) {
+    const std::string oldDir = PathOf("old"), outDir = PathOf("out");
+    fs::create_directories(oldDir);
+    for (int row = 0; row < 3; ++row) {
+        const std::string name = g_fontFileNames[row];
+        const std::string family = "Sorame Test Row " + std::to_string(row);
+        Put("old/" + name, testdata::SmallFont(0x10000, family));
+        for (const int release : {1, 2}) {
+            fs::create_directories(PathOf("new" + std::to_string(release)));
+            Put("new" + std::to_string(release) + "/" + name, testdata::SmallFont(0x10000 + 0x100 * release, family));
+        }
+    }
+    Put("upd1.exe", testdata::BytesOf("MZ the first updater"));
+    Put("upd2.exe", testdata::BytesOf("MZ the second updater, longer"));
+    fs::create_directories(outDir + "/keep");
+    const Bytes mine = testdata::BytesOf("a person's own file");
+    Put("out/keep/notes.txt", mine);
+
+    auto release = [&](int n, const std::string& out) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            const std::string newDir = PathOf("new" + std::to_string(n)), updater = PathOf("upd" + std::to_string(n) + ".exe");
+            ::execl(PATOOL_EXECUTABLE, "patool", "release", oldDir.c_str(), newDir.c_str(), out.c_str(),
+                    "--with-updater", updater.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return child;
+    };
+    auto finish = [](pid_t child) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return status;
+    };
+    // What OUT_DIR may hold: for each entry, its files and their bytes.
+    using Tree = std::map<std::string, Bytes>;
+    auto tree = [&](const std::string& folder) {
+        Tree t;
+        for (const auto& e : fs::recursive_directory_iterator(folder)) {
+            t[fs::relative(e.path(), folder).string()] = e.is_regular_file() ? Read(e.path().string()) : Bytes();
+        }
+        return t;
+    };
+    ASSERT_EQ(finish(release(1, outDir)), 0);
+    const Tree first = tree(outDir);
+    ASSERT_EQ(finish(release(2, PathOf("scratch"))), 0);
+    const Tree second = tree(PathOf("scratch"));
+    fs::remove_all(PathOf("scratch"));
+
+    // A run's length, to spread the kills over.
+    const auto started = std::chrono::steady_clock::now();
+    const int timed = 3;
+    for (int i = 0; i < timed; ++i) {
+        ASSERT_EQ(finish(release(2, PathOf("scratch"))), 0);
+        fs::remove_all(PathOf("scratch"));
+    }
+    const auto length = (std::chrono::steady_clock::now() - started) / timed;
+
+    auto part = [](const Tree& t, const std::string& prefix) {
+        Tree p;
+        for (const auto& f : t) {
+            if (f.first.compare(0, prefix.size(), prefix) == 0) p.insert(f);
+        }
+        return p;
+    };
+    std::srand(23);
+    int changed = 0, leftStaging = 0;
+    for (int kill = 0; kill < 40; ++kill) {
+        // Each release in turn, so that every run has a previous one to replace.
+        const Tree before = tree(outDir);
+        const pid_t child = release(1 + kill % 2, outDir);
+        std::this_thread::sleep_for(length * (std::rand() % 1000) / 1000);
+        ::kill(child, SIGKILL);
+        finish(child);
+        const Tree now = tree(outDir);
+        SCOPED_TRACE(kill);
+        for (const auto& f : now) {
+            const std::string top = f.first.substr(0, f.first.find('/'));
+            EXPECT_TRUE(top == "host" || top == "upd.exe" || top == "keep") << f.first;
+        }
+        const Tree host = part(now, "host");
+        EXPECT_TRUE(host == part(first, "host") || host == part(second, "host"));
+        const Tree updater = part(now, "upd.exe");
+        EXPECT_TRUE(updater == part(first, "upd.exe") || updater == part(second, "upd.exe"));
+        EXPECT_TRUE(Read(outDir + "/keep/notes.txt") == mine);
+        changed += host != part(before, "host");
+        for (const auto& e : fs::directory_iterator(m_dir)) leftStaging += e.path().filename().string()[0] == '.';
+    }
+    // The next run clears what killed runs left beside OUT_DIR.
+    ASSERT_EQ(finish(release(2, outDir)), 0);
+    EXPECT_TRUE(part(tree(outDir), "host") == part(second, "host"));
+    for (const auto& e : fs::directory_iterator(m_dir)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    std::printf("40 kills: host/ replaced by %d of them; staging folders of killed runs beside OUT_DIR counted %d "
+                "times\n", changed, leftStaging);
 }

@@ -274,6 +274,66 @@ TEST_F(WholeRunTest, AStopInTheSearchIsConfirmedAndKeepsWhatWasFound) {
     ExpectAllUntouched();
 }
 
+// A stop used while one folder of thousands of files is listed is asked
+// about within 50 ms of listing, not at the next status line, of which there
+// may be none; used as the search ends, it is asked about all the same.
+TEST_F(WholeRunTest, AStopInsideAHugeFolderIsAskedAboutWithoutWaitingForTheNextLine) {
+    INSTALL_TARGETS();
+    // The last folder the walk lists.
+    for (int i = 0; i < 1500; ++i) Put("D:\\Zarchive\\scan" + std::to_string(i) + ".tif", {});
+    auto listed = [] { return sim::CallCount("FindNextFileA"); };
+    AcceptStart();
+    AbortListing();
+    uint64_t before = listed();
+    RunProgram();
+    sim::EndProgramRun();
+    const uint64_t walk = listed() - before;
+    ASSERT_GT(walk, 1500u);
+
+    struct Case {
+        const char* what;
+        DWORD costUs;       // of each entry listed
+        uint64_t clickAt;   // the entry listed when the user clicks 中止
+        bool confirmed;
+    };
+    for (const Case& c : {Case{"inside the folder, stopped", 1000, walk - 1000, true},
+                          Case{"at the last entry, not stopped", 0, walk, false}}) {
+        SCOPED_TRACE(c.what);
+        g_folderCount = 0;
+        sim::SetListingCost(c.costUs);
+        AcceptStart();
+        sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(c.confirmed ? IDOK : IDCANCEL));
+        AbortListing();
+        before = listed();
+        uint64_t askedAt = 0;
+        bool inHook = false;
+        sim::OnCall([&](const char* api, uint64_t) {
+            if (inHook) return;
+            inHook = true;
+            const HWND wait = sim::FindDialog(IDD_WAIT_DIALOG);
+            if (std::string(api) == "FindNextFileA" && listed() - before == c.clickAt && wait) {
+                PostMessageA(GetDlgItem(wait, IDC_WAIT_STOP), BM_CLICK, 0, 0);
+            }
+            if (!askedAt && sim::FindDialog(IDD_MESSAGE_DIALOG)) askedAt = listed() - before;
+            inHook = false;
+        });
+        RunProgram();
+        sim::OnCall(nullptr);
+        sim::EndProgramRun();
+        sim::SetListingCost(0);
+        const std::vector<int> dialogs = Dialogs();
+        ASSERT_GE(dialogs.size(), 4u);
+        EXPECT_EQ(dialogs[3], IDD_MESSAGE_DIALOG) << sim::TranscriptText();
+        EXPECT_GE(askedAt, c.clickAt);
+        EXPECT_LE(askedAt, c.clickAt + 51);  // 50 ms of listing, and the entry that passed them
+        // Whatever was found is listed, as after any stop.
+        const std::vector<std::string> all = Rows();
+        EXPECT_EQ(std::vector<std::string>(all.end() - 3, all.end()),
+                  (std::vector<std::string>{kGothic, kMaru, kMincho}));
+    }
+    ExpectAllUntouched();
+}
+
 TEST_F(WholeRunTest, EnterAndEscapeDoNothingWhileSearchingOrRevising) {
     INSTALL_TARGETS();
     AcceptStart();

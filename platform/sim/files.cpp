@@ -106,6 +106,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
         return reinterpret_cast<HANDLE>(id);
     }
+    // A Windows drive holds files and folders only: a host FIFO or device
+    // would make the open or a read wait for ever.
+    if (exists && !S_ISREG(st.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     if (!exists && !sim::IsFolder(sim::Parent(host))) {
         Fail(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -318,8 +324,9 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     return TRUE;
 }
 
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    if (sim::Enter("FindFirstFileA")) return INVALID_HANDLE_VALUE;
+namespace {
+
+HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     if (!pattern) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -416,11 +423,34 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     }
     *data = find.entries[0];
     find.next = 1;
+    M().listedUs += M().listingCostUs;
     uintptr_t id = M().nextHandle;
     M().nextHandle += 4;
     M().finds[id] = std::move(find);
     M().lastError = ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(id);
+}
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    if (sim::Enter("FindFirstFileA")) return INVALID_HANDLE_VALUE;
+    return ListFirst(pattern, data);
+}
+
+HANDLE WINAPI FindFirstFileExA(LPCSTR pattern, FINDEX_INFO_LEVELS level, LPVOID data, FINDEX_SEARCH_OPS op,
+                               LPVOID filter, DWORD flags) {
+    if (sim::Enter("FindFirstFileExA")) return INVALID_HANDLE_VALUE;
+    const sim::WindowsVersion& v = M().security.version;
+    const bool beforeWindows7 = v.major < 6 || (v.major == 6 && v.minor < 1);
+    const bool newer = level == FindExInfoBasic || (flags & FIND_FIRST_EX_LARGE_FETCH);
+    if (!data || filter || op != FindExSearchNameMatch || level >= FindExInfoMaxInfoLevel ||
+        (flags & ~(FIND_FIRST_EX_CASE_SENSITIVE | FIND_FIRST_EX_LARGE_FETCH)) || (newer && beforeWindows7)) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The simulated listing has no short names: both levels give the same.
+    return ListFirst(pattern, static_cast<LPWIN32_FIND_DATAA>(data));
 }
 
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA data) {
@@ -430,6 +460,7 @@ BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA data) {
     sim::FindHandle& find = it->second;
     if (find.next >= find.entries.size()) return Fail(ERROR_NO_MORE_FILES);
     *data = find.entries[find.next++];
+    M().listedUs += M().listingCostUs;
     M().lastError = ERROR_SUCCESS;
     return TRUE;
 }

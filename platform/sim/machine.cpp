@@ -46,6 +46,7 @@ bool MakeFolderLink(const std::string& linkPath, const std::string& targetPath) 
 }
 
 void SetListingDetail(ListingDetail detail) { M().listing = detail; }
+void SetListingCost(DWORD microsecondsPerEntry) { M().listingCostUs = microsecondsPerEntry; }
 
 void FailCall(const char* api, unsigned nth, DWORD error) {
     M().failures.push_back(FailureRule{api, nth == 0 ? 1 : nth, error});

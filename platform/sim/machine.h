@@ -63,6 +63,9 @@ struct Machine {
     std::string tempPath = "C:\\Windows\\Temp\\";
     int64_t timeBase = 1700000000;  // 2023-11-14 22:13:20 UTC
     uint64_t sleptMs = 0;
+    // Time spent listing (SetListingCost), which GetTickCount adds to the sleeps.
+    uint64_t listedUs = 0;
+    DWORD listingCostUs = 0;
     std::function<void(DWORD)> sleepHook;
 
     // Files another process has open (HoldFileElsewhere), and the moves

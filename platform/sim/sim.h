@@ -54,6 +54,12 @@ bool MakeFolderLink(const std::string& linkPath, const std::string& targetPath);
 // program that needs no more, at the cost of a Windows listing.
 enum ListingDetail { kListFull, kListTypeOnly };
 void SetListingDetail(ListingDetail detail);
+// Every entry a listing gives (FindFirstFileA, FindFirstFileExA, FindNextFileA)
+// moves the clock on by this many microseconds, as if listing took time; 0,
+// the default, lists in no time.  GetTickCount shows it, _time64 does not.
+void SetListingCost(DWORD microsecondsPerEntry);
+// Before Windows 7 (SetWindowsVersion below 6.1), FindFirstFileExA refuses the
+// basic level and large fetches with ERROR_INVALID_PARAMETER.
 
 // The host path a Windows path names (existing or not), or "" when the path
 // is not on a mapped drive or its name cannot be converted.

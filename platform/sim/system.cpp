@@ -335,6 +335,11 @@ void WINAPI Sleep(DWORD milliseconds) {
     }
 }
 
+DWORD WINAPI GetTickCount(void) {
+    sim::Enter("GetTickCount");
+    return static_cast<DWORD>(M().sleptMs + M().listedUs / 1000);
+}
+
 __time64_t _time64(__time64_t* timer) {
     sim::Enter("_time64");
     const __time64_t now = static_cast<__time64_t>(M().timeBase + static_cast<int64_t>(M().sleptMs / 1000));

@@ -6,8 +6,10 @@
 # makers' tool builds from the same inputs, and a screenshot of each dialog
 # is kept.  Then the built file's manifest and version information are read
 # back, and a revision at 144 and at 96 dpi shows its dialogs centred, on the
-# screen and with every text fitting.  Last, a font held as Windows holds a
-# loaded font is replaced at the next start of Windows.
+# screen and with every text fitting.  Last, the demo's journey
+# (scripts/wine/journey.sh): a whole revision through every dialog, a font
+# held as Windows holds a loaded font replaced at the next start of Windows,
+# and a damaged difference file.
 #
 #   scripts/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]
 #
@@ -19,15 +21,16 @@ winbuild=${2:-build-win}
 WORK=$PWD/$native/wine-e2e
 SHOTS=$WORK/screenshots
 . scripts/wine/lib.sh
+. scripts/wine/journey.sh
 
 patool=$native/tools/patool
 fonts=$native/testfonts
 [ -x "$patool" ] && [ -e "$fonts/Sorame-Gothic-Pro-W3.otf" ] || { echo "e2e: build the tests first" >&2; exit 2; }
 
+ensure_locale "$PWD/scripts/wine/e2e.sh" "$@"
 log "building the Windows program"
 build_windows_program "$winbuild"
 
-ensure_locale
 rm -rf "$WORK"
 mkdir -p "$SHOTS"
 start_x
@@ -189,28 +192,12 @@ key "$question" Return
 check "はい ends the program" wait_program_end 30
 check "fonts untouched after the abort" same "$D/Fonts/Sorame-Mincho-Std-W5.otf" "$fonts/Sorame-Mincho-Std-W5.otf"
 
-log "3. the update run, ended with キャンセル"
-start_program
-start=$(wait_window "$TITLE")
-key "$start" Return
-main=$(wait_main_dialog "$start")
-key "$main" Return
-progress=$(wait_window "フォントを改訂中" 30) && shot 05-progress || true
-end=$(wait_window "$CONFIRM" 120)
-shot 06-normal-end
-key "$end" Escape
-check "キャンセル ends the program" wait_program_end 30
-check "the font in C:\\windows\\Fonts is revised" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/Sorame-Gothic-Pro-W3.otf"
-check "the font on D: is revised" same "$D/Fonts/Sorame-Mincho-Std-W5.otf" "$WORK/expected/Sorame-Mincho-Std-W5.otf"
-check "the other font is untouched" same "$D/Fonts/Sorame-Maru-Std-W8.otf" "$fonts/Sorame-Maru-Std-W8.otf"
-check "no temporary file is left" test -z "$(find "$C/windows/temp" "$C/users" -maxdepth 6 -type f -newer "$WORK/expected/Sorame-Mincho-Std-W5.otf" -regex '.*/[0-9]+' 2>/dev/null)"
-
 # ---- per-user font (begin) -------------------------------------------------
 # A font installed for one user lives in that user's profile, deeper than
 # the walk of the drives goes: it is found after the walk and revised in
 # place.  A copy in a folder below the user's font folder is not searched.
 per_user_font_case() {
-  log "4. a font installed for one user only"
+  log "3. a font installed for one user only"
   local userfonts
   userfonts=$(user_fonts_dir)
   mkdir -p "$userfonts/kept"
@@ -233,7 +220,7 @@ per_user_font_case() {
 per_user_font_case
 # ---- per-user font (end) ---------------------------------------------------
 
-log "5. the built program's manifest and version information; the run at 96 and 144 dpi"
+log "4. the built program's manifest and version information; the run at 96 and 144 dpi"
 check "manifest, version information, icon sizes and About box of upd.exe" check_built_resources
 build_dialog_probe
 # 150 % on a screen of 1920 x 1080, as on a common laptop; 100 % on the
@@ -241,48 +228,26 @@ build_dialog_probe
 dpi_run 144 1920x1080
 dpi_run 96  # last, so that what follows runs at the usual resolution
 
-# ---- font in use (begin) ---------------------------------------------------
-# Windows holds a font it has loaded from outside its own font folder open
-# and mapped, and refuses to replace it while it is loaded.  A small helper
-# holds the font on D: the same way (scripts/wine/fontholder.cpp): Wine then
-# refuses the move over it but lets the program read it.  The run still
-# succeeds; the verified copy waits beside the font until Windows next
-# starts, which "wineboot -r" stands for (Wine carries out the moves
-# scheduled for the next start when it boots).  Last of all, so that no
-# later step boots Wine with a move still scheduled.
-font_in_use_case() {
-  log "6. a font in use, replaced at the next start of Windows"
-  local font="$D/Fonts/Sorame-Mincho-Std-W5.otf"
-  local report="$WORK/in-use-end.txt" end pending
-  # The end dialog's text as the probe prints it (a line break as \n).
-  local message='改訂が正常に終了しました。\n\n改訂したフォントを有効にする為に、システムを再起動します。\n再起動する場合は、”再起動”を押してください。'
-  [ -e "$WORK/dlgprobe.exe" ] || build_dialog_probe
-  install_fonts
-  check "the helper holds the font on D:" hold_font 'D:\Fonts\Sorame-Mincho-Std-W5.otf'
-
-  run_to_end_dialog
-  end=$END_WINDOW
-  probe_dialog "$report" "$CONFIRM" "MS Shell Dlg" 8
-  shot 10-in-use-normal-end
-  key "$end" Escape
-  check "the run ends" wait_program_end 30
-  check "the run ends with the normal end and its offer to restart" \
-    eval 'probe_shows "$report" 再起動 キャンセル && grep -qF "$message" "$report"'
-  check "the font not in use is revised at once" same "$C/windows/Fonts/Sorame-Gothic-Pro-W3.otf" "$WORK/expected/Sorame-Gothic-Pro-W3.otf"
-  check "the font in use is still the old one" same "$font" "$fonts/Sorame-Mincho-Std-W5.otf"
-  pending=$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')
-  check "the revised font waits beside it, and nothing else" \
-    eval '[ "$(printf "%s\n" "$pending" | wc -l)" -eq 1 ] && case "$pending" in */~upd?.pnd) same "$pending" "$WORK/expected/Sorame-Mincho-Std-W5.otf" ;; *) false ;; esac'
-
-  # The helper lets the font go and ends before Windows starts again.
-  check "the helper has ended" release_font
-  "$WINE" wineboot -r >/dev/null 2>&1
-  check "after the restart the font is the revised one" same "$font" "$WORK/expected/Sorame-Mincho-Std-W5.otf"
-  check "after the restart nothing is left beside it" test -z "$(find "$D/Fonts" -mindepth 1 ! -name 'Sorame-*.otf')"
-  check "the other font on D: is untouched" same "$D/Fonts/Sorame-Maru-Std-W8.otf" "$fonts/Sorame-Maru-Std-W8.otf"
+# ---- the demo's journey (begin) --------------------------------------------
+# scripts/demo.sh's journey (scripts/wine/journey.sh): a whole revision
+# through every dialog, with the font on D: held as Windows holds a font in
+# use and replaced at the next start of Windows, then a damaged difference
+# file.  Last of all, so that no later step boots Wine with a move still
+# scheduled.
+demo_journey() {
+  log "5. the demo's journey"
+  local shots=$SHOTS status=0
+  SHOTS=$SHOTS/journey
+  journey_prepare
+  journey
+  SHOTS=$shots
+  check "the demo's journey: every dialog came and said what it should, every font became what it should" \
+    test "$status" -eq 0
+  check "no temporary file is left" test -z "$(find "$C/windows/temp" "$C/users" -maxdepth 6 -type f \
+    -newer "$WORK/expected/Sorame-Mincho-Std-W5.otf" -regex '.*/[0-9]+' 2>/dev/null)"
 }
-font_in_use_case
-# ---- font in use (end) -----------------------------------------------------
+demo_journey
+# ---- the demo's journey (end) ----------------------------------------------
 
 log "screenshots: $SHOTS"
 if [ "$failures" -ne 0 ]; then

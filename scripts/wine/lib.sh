@@ -10,15 +10,23 @@ WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 
-# log TEXT: one line per stage, with the time since the script began.
+# log TEXT: one line per stage, with the time since the script began (a
+# script started again by ensure_locale counts on).
+RESUMED=
+if [ -n "${RESUMED_SECONDS:-}" ]; then SECONDS=$RESUMED_SECONDS RESUMED=1; unset RESUMED_SECONDS; fi
 log() { printf '[%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
 
-# Wine takes code page 932 from the locale, which is set only once it
-# exists (setting it before makes every shell warn that it cannot).
+# ensure_locale SCRIPT [ARGS...]: Wine takes code page 932 from the locale.
+# A shell knows only the locales that existed when it started, and warns at
+# every use of one made since; so when the locale has to be made, the
+# script (SCRIPT, an absolute path) starts again with it set from the
+# start.  Call it before any long step.
 ensure_locale() {
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
     locale-gen >/dev/null
+    log "the Japanese locale is made; the script starts again with it"
+    RESUMED_SECONDS=$SECONDS exec env LC_ALL=ja_JP.UTF-8 bash "$@"
   fi
   export LC_ALL=ja_JP.UTF-8
 }
@@ -165,25 +173,38 @@ release_font() {
   return $ended
 }
 
-# Windows (top-level, visible) whose title is exactly $1.
+# Windows (top-level, visible) whose title is exactly $1 (the titles we
+# look for hold no character special to a regular expression).
 windows_titled() {
   local w
-  for w in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+  for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
     [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w"
   done
 }
 
-# wait_window TITLE [SECONDS]: the id of a visible window with that title.
+# wait_window TITLE [SECONDS]: the id of a visible window with that title;
+# looked for every 50 ms, so that a window that is soon gone is seen.
 wait_window() {
-  local title=$1 limit=${2:-60} w
-  for _ in $(seq $((limit * 5))); do
+  local title=$1 limit=${2:-60} w end=$((SECONDS + ${2:-60}))
+  while [ "$SECONDS" -le "$end" ]; do
     w=$(windows_titled "$title" | head -n 1)
     [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.2
+    sleep 0.05
   done
   echo "no window titled '$title' within ${limit}s" >&2
   return 1
 }
+
+# hold WINDOW: the process that owns the window stopped where it is
+# (SIGSTOP), so that it cannot leave the state the window shows, however
+# fast it runs; true when the window is still on screen then.  Keys
+# pressed meanwhile wait for it.  resume lets it go on.
+hold() {
+  HELD_PID=$(xdotool getwindowpid "$1" 2>/dev/null) || { echo "    no process owns window $1" >&2; return 1; }
+  kill -STOP "$HELD_PID"
+  xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+resume() { kill -CONT "$HELD_PID" 2>/dev/null || true; }
 
 # wait_gone TITLE [SECONDS]
 wait_gone() {
@@ -269,6 +290,7 @@ wait_main_dialog() {
     done
     sleep 0.2
   done
+  echo "no list of fonts found (a second window titled '$TITLE') within 120s" >&2
   return 1
 }
 

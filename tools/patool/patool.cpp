@@ -1,8 +1,11 @@
 #include "tools/patool/patool.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -122,37 +125,51 @@ std::string RevisionText(uint32_t raw) {
     return text;
 }
 
+// Opens a host file for reading without waiting on it: a FIFO or a device
+// would block an open or a read for ever, so anything but a regular file is
+// refused.  -1 with *why set when it cannot be read.
+int OpenRegular(const std::string& path, std::string* why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = "cannot read '" + path + "'" + (errno == ENOENT ? ": no such file" : "");
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        ::close(fd);
+        *why = "cannot read '" + path + (folder ? "': it is a folder" : "': not a regular file");
+        return -1;
+    }
+    return fd;
+}
+
 // Whether the host file at path can be opened for reading; *why says why not,
 // in ReadHost's words.
 bool CanRead(const std::string& path, std::string* why) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        *why = "cannot read '" + path + "': no such file";
-        return false;
-    }
-    if (fs::is_directory(path, ec)) {
-        *why = "cannot read '" + path + "': it is a folder";
-        return false;
-    }
-    if (!std::ifstream(path, std::ios::binary)) {
-        *why = "cannot read '" + path + "'";
-        return false;
-    }
+    const int fd = OpenRegular(path, why);
+    if (fd < 0) return false;
+    ::close(fd);
     return true;
 }
 
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why) {
-    if (!CanRead(path, why)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot read '" + path + "'";
-        return false;
+    const int fd = OpenRegular(path, why);
+    if (fd < 0) return false;
+    bytes->clear();
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            *why = "cannot read '" + path + "'";
+            return false;
+        }
+        if (n == 0) break;
+        bytes->insert(bytes->end(), buffer, buffer + n);
     }
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        *why = "cannot read '" + path + "'";
-        return false;
-    }
+    ::close(fd);
     return true;
 }
 

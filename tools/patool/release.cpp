@@ -1,9 +1,14 @@
 // patool release: the difference files of a whole product line, paired by
 // the catalogue's font file names, made, checked and written as the
 // customers' package in one go.
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -168,6 +173,183 @@ bool OnlyDifferenceFiles(const fs::path& folder) {
     return !ec;
 }
 
+// The difference files of an existing OUT_DIR/host that this release would
+// not write again: another product line's, or of fonts this release leaves
+// out.  Replacing the folder would drop them without a word, so their
+// presence refuses the release.  names holds the files the release writes.
+std::vector<std::string> FilesNotReplaced(const fs::path& host, const std::vector<std::string>& names) {
+    std::vector<std::string> kept;
+    std::error_code ec;
+    for (fs::directory_iterator it(host, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (std::find(names.begin(), names.end(), name) == names.end()) kept.push_back(name);
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+Failure NotReplacedFailure(const fs::path& host, const std::vector<std::string>& kept) {
+    std::string list;
+    for (const std::string& name : kept) list += (list.empty() ? "" : ", ") + name;
+    return Failure{kExitWriteFailed, "'" + host.string() + "' holds difference files this release does not make (" +
+                                         list + "); move them away or choose another OUT_DIR"};
+}
+
+// The folder a release is made in before it is moved into OUT_DIR.  It is
+// made by exclusive creation under a name of its own, beside OUT_DIR (on
+// the same file system, so that the moves are renames) or, where that
+// cannot be, inside it; a run holds a lock on the marker file inside it for
+// as long as it lives, so that a later run can tell the folder of a killed
+// run (unlocked) from a live one, and from a folder someone else made (no
+// marker).  Only a killed run's folders are ever removed.
+const char kStagingMarker[] = ".patool-staging";
+const char kStagingMagic[] = "staging folder of a patool release; removed by the next release if left\n";
+
+class Staging {
+public:
+    ~Staging() { Drop(); }
+
+    // Makes the folder; false with *why set when it cannot be made.
+    bool Make(const fs::path& outDir, std::string* why) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(outDir, ec).lexically_normal();
+        const fs::path out = absolute.has_filename() ? absolute : absolute.parent_path();
+        fs::create_directories(out.parent_path(), ec);
+        const fs::path places[] = {out.parent_path(), out};
+        for (const fs::path& place : places) {
+            if (place == out) {
+                // Inside OUT_DIR only when beside it cannot be: it would go out with
+                // OUT_DIR if this run were killed.
+                if (!fs::is_directory(out, ec)) continue;
+            } else if (!SameFileSystem(place, out)) {
+                continue;
+            }
+            const std::string prefix = (place / ("." + out.filename().string() + ".patool-staging-")).string();
+            RemoveStale(place, fs::path(prefix).filename().string());
+            // Another run starting at the same moment may take an empty
+            // folder for a killed run's before the marker is in: tried again.
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                std::string name = prefix + "XXXXXX";
+                if (!::mkdtemp(name.data())) break;
+                m_dir = name;
+                if (Lock()) return true;
+                Drop();
+            }
+        }
+        *why = "cannot make a staging folder beside or inside '" + outDir.string() + "'";
+        return false;
+    }
+
+    const fs::path& Dir() const { return m_dir; }
+
+    void Drop() {
+        if (m_dir.empty()) return;
+        RemoveFolder(m_dir);
+        if (m_lock >= 0) ::close(m_lock);
+        m_lock = -1;
+        m_dir.clear();
+    }
+
+private:
+    static bool SameFileSystem(const fs::path& place, const fs::path& out) {
+        struct stat a, b;
+        if (::stat(place.c_str(), &a) != 0) return false;
+        // An OUT_DIR still to be made is made in place.
+        if (::stat(out.c_str(), &b) != 0) return errno == ENOENT;
+        return a.st_dev == b.st_dev;
+    }
+
+    bool Lock() {
+        const std::string marker = (m_dir / kStagingMarker).string();
+        m_lock = ::open(marker.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_lock < 0 || ::flock(m_lock, LOCK_EX | LOCK_NB) != 0) return false;
+        // Written only once locked: a marker that says what it is is always held.
+        const ssize_t n = ::write(m_lock, kStagingMagic, sizeof kStagingMagic - 1);
+        return n == static_cast<ssize_t>(sizeof kStagingMagic - 1);
+    }
+
+    // The marker goes last, so that a run killed while removing the folder
+    // leaves it recognisable: with its marker, or empty.
+    static void RemoveFolder(const fs::path& dir) {
+        std::error_code ec;
+        std::vector<fs::path> entries;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().filename() != kStagingMarker) entries.push_back(it->path());
+        }
+        for (const fs::path& entry : entries) fs::remove_all(entry, ec);
+        fs::remove(dir / kStagingMarker, ec);
+        fs::remove(dir, ec);
+    }
+
+    // Removes the staging folders of killed runs in place: real folders
+    // (not links) named with the prefix that hold our marker, unlocked; or
+    // nothing at all (a run killed as it made or removed its folder), which
+    // only an empty folder's removal can take.
+    static void RemoveStale(const fs::path& place, const std::string& prefix) {
+        std::error_code ec;
+        std::vector<fs::path> stale;
+        for (fs::directory_iterator it(place, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            std::error_code kind;
+            if (name.compare(0, prefix.size(), prefix) == 0 && it->is_directory(kind) && !it->is_symlink(kind)) {
+                stale.push_back(it->path());
+            }
+        }
+        for (const fs::path& dir : stale) {
+            const int fd = ::open((dir / kStagingMarker).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                ::rmdir(dir.c_str());  // only when empty
+                continue;
+            }
+            // A marker is ours when it says so, or is still empty: a run
+            // killed between making it and writing it.
+            struct stat st;
+            char text[sizeof kStagingMagic] = {};
+            const ssize_t n = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd, text, sizeof text) : -1;
+            const bool ours = n == 0 || (n == static_cast<ssize_t>(sizeof kStagingMagic - 1) &&
+                                         std::memcmp(text, kStagingMagic, sizeof kStagingMagic - 1) == 0);
+            if (ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveFolder(dir);
+            ::close(fd);
+        }
+    }
+
+    fs::path m_dir;
+    int m_lock = -1;
+};
+
+// Puts from in the place of to in one step: exchanged with what is there
+// (which is then at from), or renamed when nothing is.  A run killed at any
+// moment leaves to as it was or as it is to be.  *exchanged says which.
+bool Swap(const fs::path& from, const fs::path& to, bool* exchanged) {
+    std::error_code ec;
+    *exchanged = fs::exists(fs::symlink_status(to, ec));
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), *exchanged ? RENAME_EXCHANGE : RENAME_NOREPLACE) ==
+           0;
+}
+
+// Moves the staged release into OUT_DIR: the updater first, then the host
+// folder, each in one step, so that a run killed between the two leaves
+// the new updater beside the previous host/, which it revises as the
+// previous one did.  A failure puts back what was moved.
+bool MoveIntoPlace(const fs::path& staged, const fs::path& outDir, bool withUpdater, std::string* why) {
+    const fs::path updaterOut = outDir / kUpdaterName;
+    bool updaterExchanged = false, hostExchanged = false;
+    if (withUpdater && !Swap(staged / kUpdaterName, updaterOut, &updaterExchanged)) {
+        *why = "cannot write '" + updaterOut.string() + "': " + std::strerror(errno);
+        return false;
+    }
+    if (!Swap(staged / kHostFolder, outDir / kHostFolder, &hostExchanged)) {
+        *why = "cannot move the host folder into '" + outDir.string() + "': " + std::strerror(errno);
+        if (withUpdater) {
+            bool ignored = false;
+            if (updaterExchanged) Swap(staged / kUpdaterName, updaterOut, &ignored);
+            else ::rename(updaterOut.c_str(), (staged / kUpdaterName).c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int Release(const std::vector<std::string>& dirs, const std::string& updater, bool progressLine, std::ostream& out,
@@ -221,6 +403,14 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
                                                               (inOld ? "NEW_DIR" : "OLD_DIR")});
         }
     }
+    // Refused before any work when the host folder holds files that no
+    // pair could replace; checked again against the files made, at the end.
+    if (fs::is_directory(hostStatus)) {
+        std::vector<std::string> names{kReleaseManifestName};
+        for (const int row : rows) names.push_back(g_diffFileNames[row]);
+        const std::vector<std::string> kept = FilesNotReplaced(host, names);
+        if (!kept.empty()) return Fail(err, NotReplacedFailure(host, kept));
+    }
     uint64_t totalBytes = 0;
     auto sizeOf = [](const std::string& path) {
         std::error_code sizeError;
@@ -229,12 +419,13 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
     };
     for (const int row : rows) totalBytes += sizeOf(news[row]);
 
-    // Everything is written into a folder of its own inside OUT_DIR and
-    // moved into place only when every difference file was made and checked.
-    const fs::path staging = outDir / (".patool-release-" + std::to_string(::getpid()));
+    // Everything is written into a staging folder of its own and moved into
+    // place only when every difference file was made and checked.
+    Staging stagingFolder;
+    fs::path staging;
     bool stagingMade = false;
     auto removeStaging = [&]() {
-        if (stagingMade) fs::remove_all(staging, ec);
+        stagingFolder.Drop();
         if (!outExisted) fs::remove(outDir, ec);  // only when empty
     };
 
@@ -293,9 +484,15 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         }
         if (!stagingMade) {
             stagingMade = true;
-            if (!fs::create_directories(staging / kHostFolder, ec)) {
+            std::string why;
+            if (!stagingFolder.Make(outDir, &why)) {
                 removeStaging();
-                return Fail(err, Failure{kExitWriteFailed, "cannot make the folder '" + staging.string() + "'"});
+                return Fail(err, Failure{kExitWriteFailed, why});
+            }
+            staging = stagingFolder.Dir();
+            if (!fs::create_directory(staging / kHostFolder, ec)) {
+                removeStaging();
+                return Fail(err, Failure{kExitWriteFailed, "cannot make the folder '" + staging.string() + "/host'"});
             }
         }
         const std::string paPath = (staging / kHostFolder / g_diffFileNames[row]).string();
@@ -349,31 +546,28 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         return anomalies.empty() ? kExitUsage : AnomalyExit(anomalies);
     }
 
-    // Into place: the new host folder first, the updater after it; an
-    // earlier release's host folder goes only once the new one is in.
-    const fs::path oldHost = staging / "host.replaced";
-    const bool replacing = fs::exists(host, ec);
-    if (replacing) fs::rename(host, oldHost, ec);
-    if (!ec) fs::rename(staging / kHostFolder, host, ec);
-    if (ec) {
-        const std::string message = ec.message();
-        if (replacing) fs::rename(oldHost, host, ec);
-        removeStaging();
-        return Fail(err, Failure{kExitWriteFailed, "cannot move the host folder into '" + outDir.string() + "': " + message});
+    // The host folder's difference files as they are now, against the ones
+    // made: the folder may have changed while the fonts were made.
+    std::vector<std::string> made;
+    for (fs::directory_iterator it(staging / kHostFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        made.push_back(it->path().filename().string());
     }
-    if (!updater.empty()) {
-        const fs::path staged = staging / kUpdaterName;
-        bool moved = WriteHost(staged.string(), updaterBytes);
-        if (moved) {
-            fs::rename(staged, updaterOut, ec);
-            moved = !ec;
-        }
-        if (!moved) {
-            fs::remove_all(host, ec);
-            if (replacing) fs::rename(oldHost, host, ec);
+    if (fs::exists(fs::symlink_status(host, ec))) {
+        const std::vector<std::string> kept = FilesNotReplaced(host, made);
+        if (!fs::is_directory(fs::symlink_status(host, ec)) || !OnlyDifferenceFiles(host) || !kept.empty()) {
             removeStaging();
-            return Fail(err, Failure{kExitWriteFailed, "cannot write '" + updaterOut.string() + "'"});
+            return Fail(err, kept.empty() ? Failure{kExitWriteFailed, "'" + host.string() +
+                                                                          "' holds more than difference files; "
+                                                                          "choose another OUT_DIR"}
+                                          : NotReplacedFailure(host, kept));
         }
+    }
+    std::string why;
+    const bool written = (updater.empty() || WriteHost((staging / kUpdaterName).string(), updaterBytes)) &&
+                         (fs::create_directories(outDir, ec), fs::is_directory(outDir, ec));
+    if (!written || !MoveIntoPlace(staging, outDir, !updater.empty(), &why)) {
+        removeStaging();
+        return Fail(err, Failure{kExitWriteFailed, why.empty() ? "cannot write '" + updaterOut.string() + "'" : why});
     }
     removeStaging();
 

@@ -220,8 +220,17 @@ per_user_font_case() {
 per_user_font_case
 # ---- per-user font (end) ---------------------------------------------------
 
-log "4. the built program's manifest and version information; the run at 96 and 144 dpi"
+log "4. the built program's manifest and version information; SHA-256 from Wine's bcrypt.dll; the run at 96 and 144 dpi"
 check "manifest, version information, icon sizes and About box of upd.exe" check_built_resources
+sha256_vectors() {
+  cmake --build "$winbuild" --target sha256_vectors | build_progress
+  (cd "$winbuild" && "$WINE" sha256_vectors.exe) 2>>"$WORK/wine.log" | tr -d '\r' >"$WORK/sha256.txt" || true
+  sed 's/^/    /' "$WORK/sha256.txt"
+  grep -qx 'sha256: ok' "$WORK/sha256.txt"
+}
+check "the engine's SHA-256 through the system's library gives the published digests" sha256_vectors
+check "the host folder holds the release manifest that patool make wrote" \
+  grep -q "  ${TARGETS[0]}.pa#source\$" "$app/host/release.sha256"
 build_dialog_probe
 # 150 % on a screen of 1920 x 1080, as on a common laptop; 100 % on the
 # usual small one.

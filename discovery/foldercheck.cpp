@@ -225,11 +225,15 @@ int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* 
 int CFolderCheckCtrl::SearchDrives(SearchStatusCallbackFn callback, void* context) {
     m_linkedFolders.clear();
     m_rootAndFontFolders.clear();
+    m_driveFolders.clear();
     for (const auto& drive : m_drives) {
         char root[MAX_PATH];
         std::memset(root, 0, sizeof root);
         std::strncpy(root, drive.first, MAX_PATH - 1);
-        if (SearchFolder(root, callback, context, 0) == 0) return 0;
+        const int before = g_folderCount;
+        const int walked = SearchFolder(root, callback, context, 0);
+        m_driveFolders.emplace_back(root, g_folderCount - before);
+        if (walked == 0) return 0;
     }
     return 1;
 }
@@ -322,6 +326,7 @@ bool CFolderCheckCtrl::ListedByTheWalk(const FileId& id) {
 }
 
 int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, void* context) {
+    m_userFontFolders = 0;
     char profiles[MAX_PATH];
     std::memset(profiles, 0, sizeof profiles);
     DWORD size = MAX_PATH;
@@ -371,6 +376,7 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
         }
         if (!CountFolder(folder.c_str(), callback, context)) return 0;
+        ++m_userFontFolders;
         if (ListFolder(folder.c_str(), callback, context, kMaxLevel, false) == 0) return 0;
     }
     return 1;

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/types.h"
@@ -53,6 +54,10 @@ public:
     CTypedPtrArray<CObArray, FoundFontRecord*> m_foundFonts;  // owned, in the order found
     CTypedPtrArray<CObArray, DiffFileRecord*> m_diffFiles;    // owned, in listing order
     CTypedPtrArray<CObArray, char*> m_downloadFiles;          // owned heap strings
+    // What the last walk covered, for the run's log: each fixed drive's root
+    // with the folders met below it, and the users' font folders listed.
+    std::vector<std::pair<std::string, int>> m_driveFolders;
+    int m_userFontFolders = 0;
 
     // What a file is, whatever path reached it: the volume's serial number
     // and the file's index on it.

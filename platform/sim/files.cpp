@@ -233,6 +233,31 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD bytesW
     return TRUE;
 }
 
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    if (sim::Enter("SetFilePointer")) return INVALID_SET_FILE_POINTER;
+    sim::FileHandle* h = LookUp(file);
+    if (!h) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    if (whence < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t move = distance;
+    if (distanceHigh) move = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                                  static_cast<uint32_t>(distance));
+    const off_t at = ::lseek(h->fd, static_cast<off_t>(move), whence);
+    if (at < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(at) >> 32);
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(static_cast<uint64_t>(at) & 0xFFFFFFFFu);
+}
+
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
     if (sim::Enter("GetFileInformationByHandle")) return FALSE;
     sim::FileHandle* h = LookUp(file);

@@ -61,6 +61,8 @@ struct Machine {
     // System side (system.cpp).
     std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
     std::string tempPath = "C:\\Windows\\Temp\\";
+    std::string commandLine;        // empty: the quoted module path
+    std::string commandLineAnswer;  // what GetCommandLineA handed out last
     int64_t timeBase = 1700000000;  // 2023-11-14 22:13:20 UTC
     uint64_t sleptMs = 0;
     std::function<void(DWORD)> sleepHook;

@@ -130,8 +130,18 @@ sim::KernelObject* Object(HANDLE h, sim::KernelObject::Kind kind) {
     return it == S().objects.end() || it->second.kind != kind ? nullptr : &it->second;
 }
 
-int MutexOpenCount(const std::string& name) {
-    auto it = S().mutexes.find(name);
+// Where a name lives: "Global\\" names in one namespace for the machine,
+// every other name (and a "Local\\" one) in the caller's session's.
+std::string MutexKey(const std::string& name) {
+    static const char kGlobal[] = "Global\\";
+    static const char kLocal[] = "Local\\";
+    if (name.compare(0, sizeof kGlobal - 1, kGlobal) == 0) return name;
+    const std::string own = name.compare(0, sizeof kLocal - 1, kLocal) == 0 ? name.substr(sizeof kLocal - 1) : name;
+    return "Session\\" + std::to_string(S().session) + "\\" + own;
+}
+
+int MutexOpenCount(const std::string& key) {
+    auto it = S().mutexes.find(key);
     return it == S().mutexes.end() ? 0 : it->second;
 }
 
@@ -149,18 +159,28 @@ int LiveLocalBlocks() { return static_cast<int>(S().localBlocks.size()); }
 int LiveSids() { return static_cast<int>(S().sids.size()); }
 
 void HoldMutexElsewhere(const std::string& name) {
-    ++S().heldElsewhere[name];
-    ++S().mutexes[name];
+    const std::string key = MutexKey(name);
+    ++S().heldElsewhere[key];
+    ++S().mutexes[key];
 }
 
 void ReleaseMutexElsewhere(const std::string& name) {
-    auto it = S().heldElsewhere.find(name);
+    const std::string key = MutexKey(name);
+    auto it = S().heldElsewhere.find(key);
     if (it == S().heldElsewhere.end()) return;
     if (--it->second == 0) S().heldElsewhere.erase(it);
-    if (--S().mutexes[name] == 0) S().mutexes.erase(name);
+    if (--S().mutexes[key] == 0) S().mutexes.erase(key);
 }
 
-bool MutexExists(const std::string& name) { return MutexOpenCount(name) > 0; }
+bool MutexExists(const std::string& name) { return MutexOpenCount(MutexKey(name)) > 0; }
+
+void SetUserName(const std::string& name) { S().userName = name; }
+void SetSession(DWORD session) { S().session = session; }
+void RunAsLocalSystem() {
+    S().userName = "SYSTEM";
+    S().session = 0;
+    S().rights = UserRights::kAdministrator;
+}
 
 void EndProgramRun() {
     Machine& m = M();
@@ -537,15 +557,16 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL, LPCSTR name) {
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!MutexOpenCount(name)) {
+    const std::string key = MutexKey(name);
+    if (!MutexOpenCount(key)) {
         Fail(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     sim::KernelObject object;
     object.kind = sim::KernelObject::kMutex;
     object.access = access;
-    object.name = name;
-    ++S().mutexes[name];
+    object.name = key;
+    ++S().mutexes[key];
     Succeed();
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
@@ -556,7 +577,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     object.kind = sim::KernelObject::kMutex;
     object.access = MUTEX_ALL_ACCESS;
     // An unnamed mutex gets a name no program can spell.
-    object.name = name ? std::string(name) : "\x01unnamed-" + std::to_string(M().nextHandle);
+    object.name = name ? MutexKey(name) : "\x01unnamed-" + std::to_string(M().nextHandle);
     const bool existed = MutexOpenCount(object.name) > 0;
     object.owned = initialOwner && !existed;
     ++S().mutexes[object.name];
@@ -573,6 +594,23 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
     // either way, and with it the name.
     if (!object->owned) return Fail(ERROR_NOT_OWNER);
     object->owned = false;
+    return Succeed();
+}
+
+// ---------------------------------------------------------------------------
+// The account
+
+BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size) {
+    if (sim::Enter("GetUserNameA")) return FALSE;
+    if (!size) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string& name = S().userName;
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
+    if (!buffer || *size < needed) {
+        *size = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, name.c_str(), needed);
+    *size = needed;
     return Succeed();
 }
 

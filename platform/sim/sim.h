@@ -91,6 +91,10 @@ void RefuseNewFiles(const std::string& windowsFolder);
 void SetModulePath(const std::string& windowsPath);
 void SetTempPath(const std::string& windowsPath);
 
+// The command line GetCommandLineA answers, program name first, as Windows
+// passes it; empty (the default) gives the quoted program path alone.
+void SetCommandLine(const std::string& commandLine);
+
 // The simulated clock.  _time64 answers the time set here plus whatever the
 // program has slept since; Sleep advances the clock and returns at once.
 void SetTime(int64_t secondsSince1970);
@@ -160,6 +164,17 @@ bool ThreadImpersonating();
 int OpenObjectCount();
 int LiveLocalBlocks();
 int LiveSids();
+
+// The account the program runs as (GetUserNameA; default "alice") and the
+// session its process belongs to (default 1, a person's logon; 0 is where
+// services and deployment agents run, with no one at a screen).  Mutex
+// names live in the session's namespace unless they begin with "Global\\";
+// the names the functions below take are spelt as the program in the
+// current session would spell them.
+void SetUserName(const std::string& name);
+void SetSession(DWORD session);
+// The local system account in session 0, with its administrator's rights.
+void RunAsLocalSystem();
 
 // Named mutexes.  A name held "elsewhere" behaves as if another process had
 // created it and keeps it open until released here.

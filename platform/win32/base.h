@@ -185,6 +185,43 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 // Time.  Sleep runs on the simulated machine's clock and never waits.
 void WINAPI Sleep(DWORD milliseconds);
 
+// The local time to the millisecond; on the simulated machine its clock
+// (local time is UTC there).
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+
+// The process's command line as it was started, program name first.
+LPSTR WINAPI GetCommandLineA(void);
+
+// Moving a file's position (appending to a file).
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod);
+
+// Text in other code pages: the ANSI code page (932) and UTF-8, through
+// UTF-16.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength, LPWSTR wide,
+                               int wideLength);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR multiByte,
+                               int multiByteLength, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
 // The run-time library's 64-bit time.  A 32-bit glibc declares a
 // __time64_t of its own (the same 64-bit count); elsewhere it is ours.
 #include <cstdlib>  // rand, srand

@@ -239,9 +239,18 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges,
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_ALL_ACCESS 0x001F0001u
 
+// Names are looked up in the namespace of the caller's session unless they
+// begin with "Global\\" (one namespace for the whole machine); "Local\\"
+// names the session's own.
 HANDLE WINAPI OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCSTR name);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+// ---------------------------------------------------------------------------
+// The account the program runs as
+
+#define UNLEN 256
+BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size);
 
 // ---------------------------------------------------------------------------
 // Ending the session

@@ -144,7 +144,9 @@ CString DefaultLogPath(const char* exeName) {
     const DWORD length = GetTempPathA(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH) return CString();
     CString path;
-    path.Format("%s%s.log", folder, exeName ? exeName : "upd");
+    // Without its own name (the module's path could not be had) the program
+    // still keeps its log where the administrator will look for it.
+    path.Format("%s%s.log", folder, exeName && *exeName ? exeName : UPD_INTERNAL_NAME);
     return path.GetLength() < MAX_PATH ? path : CString();
 }
 

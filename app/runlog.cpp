@@ -163,11 +163,12 @@ void OpenRunLog(const CommandLine& options, const char* exeName, const char* com
     if (!log.IsOpen()) return;
     if (fellBack) log.Writef("log %s cannot be written: this log is used instead", static_cast<const char*>(options.logPath));
 
-    char user[UNLEN + 1];
+    // 256 characters is the longest account name Windows allows.
+    char user[257];
     std::memset(user, 0, sizeof user);
     DWORD size = sizeof user;
     if (!GetUserNameA(user, &size)) std::strcpy(user, "?");
-    user[UNLEN] = '\0';
+    user[sizeof user - 1] = '\0';
     log.Writef("start version=%s user=%s command=%s", UPD_VERSION_TEXT, user, commandLine ? commandLine : "");
 }
 

@@ -42,6 +42,11 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
     }
     control->SearchFonts(nullptr, nullptr);
     LogSearch(*control);
+    // No drive listed is no search: "nothing to do" would be a guess.
+    if (control->m_drives.empty()) {
+        RunLog().Write("search: no fixed drive could be listed");
+        return kExitFailed;
+    }
     if (control->GetFoundFontCount() == 0) {
         LogMessage("search", IDS_NO_TARGET_FOUND);
         return kExitNothingToDo;

@@ -249,7 +249,6 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex);
 // ---------------------------------------------------------------------------
 // The account the program runs as
 
-#define UNLEN 256
 BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size);
 
 // ---------------------------------------------------------------------------

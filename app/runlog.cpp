@@ -204,7 +204,11 @@ void LogSearch(const CFolderCheckCtrl& control) {
         const FoundFontRecord* font = control.GetFoundFont(i);
         log.Writef("found %s revision=0x%08X", font->path, static_cast<unsigned>(font->revision));
     }
-    log.Writef("search found=%d", static_cast<int>(control.GetFoundFontCount()));
+    for (const std::string& failure : control.m_searchFailures) log.Writef("search-failed %s", failure.c_str());
+    if (control.m_searchFailureCount > static_cast<int>(control.m_searchFailures.size())) {
+        log.Writef("search-failed and %d more", control.m_searchFailureCount - static_cast<int>(control.m_searchFailures.size()));
+    }
+    log.Writef("search found=%d failed=%d", static_cast<int>(control.GetFoundFontCount()), control.m_searchFailureCount);
 }
 
 void LogFontResult(const char* fontPath, int result) {

@@ -47,13 +47,18 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
         RunLog().Write("search: no fixed drive could be listed");
         return kExitFailed;
     }
+    // A search that could not look everywhere may have missed a font: the
+    // fonts it found are still revised, but the run is not a success, or
+    // the deployment system would never run it again.
+    const bool searchFailed = control->m_searchFailureCount > 0;
+    if (searchFailed) RunLog().Write("search: some places could not be searched (search-failed above)");
     if (control->GetFoundFontCount() == 0) {
         LogMessage("search", IDS_NO_TARGET_FOUND);
-        return kExitNothingToDo;
+        return searchFailed ? kExitFailed : kExitNothingToDo;
     }
     if (options.check) {
         RunLog().Write("check: fonts still need revising");
-        return kExitWorkNeeded;
+        return searchFailed ? kExitFailed : kExitWorkNeeded;
     }
 
     CString lastFont;
@@ -62,6 +67,11 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
     if (result != kReviseOk) return ExitCodeOfRevision(result);
 
     DeleteFontCache();
+    if (searchFailed) {
+        // The run is to be repeated; the restart waits for the one that succeeds.
+        RunLog().Write("restart not started: the search failed in part; the revised fonts take effect at the next restart");
+        return kExitFailed;
+    }
     if (!options.forceRestart) {
         RunLog().Write("restart not started: the fonts take effect at the next restart");
         return kExitRestartNeeded;

@@ -352,7 +352,7 @@ TEST_F(WholeRunFaultsTest, EveryCallOfAQuietRunFailedOnceShowsNothingAndNeverCla
     for (const char* path : {kGothic, kMaru, kMincho}) newBytes.push_back(Get(path));
 
     std::map<int, int> byCode;
-    int damaged = 0, unseen = 0;
+    int damaged = 0, unseen = 0, successUnrevised = 0;
     for (uint64_t k = 1; k <= calls; ++k) {
         FreshMachine();
         sim::SetCommandLine(quiet);
@@ -384,8 +384,11 @@ TEST_F(WholeRunFaultsTest, EveryCallOfAQuietRunFailedOnceShowsNothingAndNeverCla
             if (!listed && !isNew) ++unseen;
         }
         const bool success = code == 0 || code == 3010 || code == 1641;
-        if (listedNotRevised > 0) {
-            EXPECT_FALSE(success) << "success claimed with a font not revised";
+        // A font the search could not see is as unrevised as one it listed.
+        if (revised < 3 && success) {
+            ++successUnrevised;
+            ADD_FAILURE() << "success claimed with " << (3 - revised) << " font(s) not revised, "
+                          << listedNotRevised << " of them listed";
         }
         if (revised > 0) {
             EXPECT_NE(code, 0) << "fonts revised, yet nothing to do";
@@ -399,9 +402,11 @@ TEST_F(WholeRunFaultsTest, EveryCallOfAQuietRunFailedOnceShowsNothingAndNeverCla
     }
     std::string codes;
     for (const auto& c : byCode) codes += " " + std::to_string(c.first) + ":" + std::to_string(c.second);
-    std::printf("FIGURE wholerun-faults quiet calls=%llu damaged=%d unseen-by-a-failed-search=%d exits%s\n",
-                static_cast<unsigned long long>(calls), damaged, unseen, codes.c_str());
+    std::printf("FIGURE wholerun-faults quiet calls=%llu damaged=%d unseen-by-a-failed-search=%d "
+                "success-with-a-font-unrevised=%d exits%s\n",
+                static_cast<unsigned long long>(calls), damaged, unseen, successUnrevised, codes.c_str());
     EXPECT_EQ(damaged, 0);
+    EXPECT_EQ(successUnrevised, 0);
     EXPECT_GT(byCode[1603], 0);
     EXPECT_GT(byCode[3010], 0);
     sim::SetCommandLine("");

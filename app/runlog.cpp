@@ -1,6 +1,8 @@
 #include "app/runlog.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -32,33 +34,160 @@ CRunLog& RunLog() {
     return log;
 }
 
-bool CRunLog::Open(const char* path) {
-    Close();
-    if (!path || !*path) return false;
-    // Readers (an administrator's editor, a second copy that only says it
-    // was refused) may share it.
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+namespace {
+
+// Readers (an administrator's editor, a second copy that only says it was
+// refused) may share it.
+const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Whether the Administrators group or the local system account owns the
+// open file: no standard user can have planted it.
+bool OwnedByAdministrators(HANDLE file) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr, system = nullptr;
+    bool trusted = false;
+    if (owner &&
+        AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                 &admins) &&
+        AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
+        trusted = EqualSid(owner, admins) || EqualSid(owner, system);
+    }
+    if (system) FreeSid(system);
+    if (admins) FreeSid(admins);
+    if (descriptor) LocalFree(descriptor);
+    return trusted;
+}
+
+// Opens path for the log without following a link at its last name, and
+// keeps the handle only when it is a plain file with one name (and, with
+// ownerChecked, an administrator's or made by this open).  *distrusted says
+// whether something was there that failed the checks.
+HANDLE OpenChecked(const char* path, DWORD disposition, bool ownerChecked, bool* distrusted) {
+    *distrusted = false;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    const bool made = disposition == CREATE_NEW || GetLastError() != ERROR_ALREADY_EXISTS;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    const DWORD notPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    const bool plain = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & notPlain) &&
+                       info.nNumberOfLinks == 1;
+    if (plain && (!ownerChecked || made || OwnedByAdministrators(file))) return file;
+    *distrusted = true;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The file's size in 64 bits; false when it cannot be had.
+bool SizeOf(HANDLE file, uint64_t* size) {
     DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    const DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+    *size = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+}
+
+bool SeekTo(HANDLE file, uint64_t at) {
+    LONG high = static_cast<LONG>(at >> 32);
+    const DWORD low = SetFilePointer(file, static_cast<LONG>(at & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
+}
+
+bool WriteAll(HANDLE file, const char* bytes, DWORD length) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, length, &written, nullptr) && written == length;
+}
+
+// Empties the open file and starts it with the byte-order mark.
+bool BeginAnew(HANDLE file) {
+    return SeekTo(file, 0) && SetEndOfFile(file) && WriteAll(file, kByteOrderMark, 3);
+}
+
+// Copies the last `keep` bytes of the log, from a line's start, into the
+// file at aside (opened with the same checks), replacing what it held.
+// Nothing is copied when aside is not to be trusted.
+void KeepTail(HANDLE log, uint64_t size, const char* aside, bool ownerChecked, uint64_t keep) {
+    bool distrusted = false;
+    HANDLE old = OpenChecked(aside, OPEN_ALWAYS, ownerChecked, &distrusted);
+    if (old == INVALID_HANDLE_VALUE) return;
+    const uint64_t from = size > keep + 3 ? size - keep : 3;
+    bool ok = BeginAnew(old) && SeekTo(log, from);
+    bool lineStart = from == 3;
+    std::vector<char> buffer(64 * 1024);
+    for (uint64_t copied = 0; ok && copied < keep;) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(buffer.size(), keep - copied));
+        if (!ReadFile(log, buffer.data(), want, &got, nullptr) || got == 0) break;
+        copied += got;
+        DWORD skip = 0;
+        if (!lineStart) {
+            while (skip < got && buffer[skip] != '\n') ++skip;
+            if (skip == got) continue;
+            ++skip;
+            lineStart = true;
+        }
+        ok = WriteAll(old, buffer.data() + skip, got - skip);
+    }
+    CloseHandle(old);
+}
+
+}  // namespace
+
+bool CRunLog::Adopt(HANDLE file, const char* path) {
+    m_hFile = file;
+    m_path = path;
+    uint64_t size = 0;
+    if (!SizeOf(file, &size)) {
+        Close();
+        return false;
+    }
+    if (size == 0 && !WriteBytes(kByteOrderMark, 3)) return false;
+    return true;
+}
+
+bool CRunLog::Open(const char* path, bool ownerChecked) {
+    Close();
+    m_distrusted = false;
+    if (!path || !*path) return false;
+    HANDLE file = OpenChecked(path, OPEN_ALWAYS, ownerChecked, &m_distrusted);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    uint64_t size = 0;
+    if (!SizeOf(file, &size)) {
         CloseHandle(file);
         return false;
     }
-    if (high != 0 || size > kMaxBytes) {
-        CloseHandle(file);
-        const CString aside = CString(path) + ".old";
-        // Should the move fail, the log is begun anew in place all the same.
-        MoveFileExA(path, aside, MOVEFILE_REPLACE_EXISTING);
-        file = CreateFileA(path, GENERIC_WRITE, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        size = 0;
+    if (size > kMaxBytes) {
+        KeepTail(file, size, CString(path) + ".old", ownerChecked, kMaxBytes);
+        if (!BeginAnew(file)) {
+            CloseHandle(file);
+            return false;
+        }
     }
-    m_hFile = file;
-    m_path = path;
-    if (size == 0 && !WriteBytes(kByteOrderMark, 3)) return false;
-    return true;
+    return Adopt(file, path);
+}
+
+bool CRunLog::OpenFresh(const char* folder, const char* exeName) {
+    Close();
+    SYSTEMTIME now;
+    std::memset(&now, 0, sizeof now);
+    GetLocalTime(&now);
+    for (int n = 0; n < 4; ++n) {
+        CString path;
+        path.Format("%s%s-%04u%02u%02u-%02u%02u%02u%03u-%d.log", folder, exeName, now.wYear, now.wMonth, now.wDay,
+                    now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, n);
+        if (path.GetLength() >= MAX_PATH) return false;
+        bool distrusted = false;
+        HANDLE file = OpenChecked(path, CREATE_NEW, true, &distrusted);
+        if (file != INVALID_HANDLE_VALUE) return Adopt(file, path);
+    }
+    return false;
 }
 
 void CRunLog::Close() {
@@ -138,30 +267,64 @@ void CRunLog::Writef(const char* format, ...) {
     Write(text);
 }
 
-CString DefaultLogPath(const char* exeName) {
+namespace {
+
+// The temporary folder of the account the program runs as, with its
+// backslash; empty when there is none.
+CString TempFolder() {
     char folder[MAX_PATH];
     std::memset(folder, 0, sizeof folder);
     const DWORD length = GetTempPathA(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH) return CString();
+    return CString(folder);
+}
+
+// Without its own name (the module's path could not be had) the program
+// still keeps its log where the administrator will look for it.
+const char* LogBaseName(const char* exeName) { return exeName && *exeName ? exeName : UPD_INTERNAL_NAME; }
+
+}  // namespace
+
+CString DefaultLogPath(const char* exeName) {
+    const CString folder = TempFolder();
+    if (folder.IsEmpty()) return CString();
     CString path;
-    // Without its own name (the module's path could not be had) the program
-    // still keeps its log where the administrator will look for it.
-    path.Format("%s%s.log", folder, exeName && *exeName ? exeName : UPD_INTERNAL_NAME);
+    path.Format("%s%s.log", static_cast<const char*>(folder), LogBaseName(exeName));
     return path.GetLength() < MAX_PATH ? path : CString();
 }
 
 void OpenRunLog(const CommandLine& options, const char* exeName, const char* commandLine) {
     CRunLog& log = RunLog();
-    bool fellBack = false;
+    // Why the log is not where it was asked for, said in its first lines.
+    std::vector<CString> notes;
+    auto refused = [&](const CString& path) {
+        CString note;
+        note.Format(log.Distrusted() ? "log %s is not trusted (a link, a file with other names, or another "
+                                       "account's file): left as it is, this log is used instead"
+                                     : "log %s cannot be written: this log is used instead",
+                    static_cast<const char*>(path));
+        notes.push_back(note);
+    };
+    bool wanted = options.mode == CommandLine::kQuiet;
     if (!options.logPath.IsEmpty()) {
-        if (!log.Open(options.logPath)) {
-            fellBack = log.Open(DefaultLogPath(exeName));
+        // The administrator chose the place: its owner is theirs to choose.
+        if (log.Open(options.logPath, false)) {
+            wanted = false;
+        } else {
+            refused(options.logPath);
+            wanted = true;
         }
-    } else if (options.mode == CommandLine::kQuiet) {
-        log.Open(DefaultLogPath(exeName));
+    }
+    if (wanted) {
+        // The default place is a folder where anyone may make files.
+        const CString path = DefaultLogPath(exeName);
+        if (!log.Open(path, true) && !path.IsEmpty()) {
+            refused(path);
+            log.OpenFresh(TempFolder(), LogBaseName(exeName));
+        }
     }
     if (!log.IsOpen()) return;
-    if (fellBack) log.Writef("log %s cannot be written: this log is used instead", static_cast<const char*>(options.logPath));
+    for (const CString& note : notes) log.Write(note);
 
     // 256 characters is the longest account name Windows allows.
     char user[257];

@@ -20,10 +20,26 @@ public:
     CRunLog(const CRunLog&) = delete;
     CRunLog& operator=(const CRunLog&) = delete;
 
-    // Opens the file at path to append to; false when it cannot be opened.
-    // A log grown past kMaxBytes is moved aside as PATH.old and begun anew,
-    // so that years of hourly checks cannot fill a disk.
-    bool Open(const char* path);
+    // Opens the file at path to append to; false when it cannot be opened
+    // or is not to be trusted.  The program writes as the local system
+    // account, often in a folder where anyone may make files and links, so
+    // a log is only written through a handle that was opened without
+    // following a link at its last name and then found to be a plain file
+    // with no other name (a hard link would make the write land elsewhere);
+    // with ownerChecked, also one that the Administrators group or the
+    // local system account owns or that this open created (another
+    // account's file is theirs to read, hold and swap).  No name is ever
+    // moved or deleted: a log grown past kMaxBytes has its last kMaxBytes
+    // copied into PATH.old, itself opened with the same checks, and is
+    // begun anew through the same handle, so that years of hourly checks
+    // cannot fill a disk.
+    bool Open(const char* path, bool ownerChecked);
+    // A log under a name no one could have prepared: the folder and the
+    // executable's name, the local time to the millisecond and a counter,
+    // created new or not at all.
+    bool OpenFresh(const char* folder, const char* exeName);
+    // Why the last Open failed: true when a file was there but not trusted.
+    bool Distrusted() const { return m_distrusted; }
     void Close();
     bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
     const CString& Path() const { return m_path; }
@@ -38,8 +54,10 @@ public:
 
 private:
     bool WriteBytes(const char* bytes, DWORD length);
+    bool Adopt(HANDLE file, const char* path);
 
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    bool m_distrusted = false;
     CString m_path;
 };
 
@@ -53,8 +71,9 @@ CString DefaultLogPath(const char* exeName);
 
 // Opens the process's log as the command line asks: the named one, else
 // for a /quiet run the default one; an explicit log that cannot be opened
-// is replaced by the default one, whose first line says so.  Then writes
-// the start line.
+// is replaced by the default one, and a default one that is not to be
+// trusted by a fresh one beside it (CRunLog::OpenFresh), whose first line
+// says so.  Then writes the start line.
 void OpenRunLog(const CommandLine& options, const char* exeName, const char* commandLine);
 
 // The events every run logs, through RunLog(); nothing when it is closed.

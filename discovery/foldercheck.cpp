@@ -470,7 +470,10 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
             isTarget = manager.IsTargetFont(path, entry, &revision);
             error = GetLastError();
         }
-        if (isTarget < 0) NoteFailure("font-unreadable", path, error);
+        // One gone since it was listed hides nothing.
+        if (isTarget < 0 && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            NoteFailure("font-unreadable", path, error);
+        }
         if (isTarget != 1) return;
         FoundFontRecord* record = new (std::nothrow) FoundFontRecord();
         if (record) {

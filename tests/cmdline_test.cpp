@@ -64,14 +64,14 @@ TEST_F(RunLogTest, LinesAreUtf8WithOneMarkTimedToTheMillisecondAndAppended) {
     sim::SetTime(1700000000);  // 2023-11-14 22:13:20
     {
         CRunLog log;
-        ASSERT_TRUE(log.Open("C:\\Logs\\run.log"));
+        ASSERT_TRUE(log.Open("C:\\Logs\\run.log", true));
         log.Write("改訂が正常に終了しました。\r\n\r\n再起動します。");
         ::Sleep(1234);
         log.Writef("exit %d", 3010);
     }
     {
         CRunLog log;
-        ASSERT_TRUE(log.Open("C:\\Logs\\run.log"));
+        ASSERT_TRUE(log.Open("C:\\Logs\\run.log", true));
         log.Write("again");
     }
     EXPECT_EQ(Text(Get("C:\\Logs\\run.log")),
@@ -82,7 +82,7 @@ TEST_F(RunLogTest, LinesAreUtf8WithOneMarkTimedToTheMillisecondAndAppended) {
     EXPECT_EQ(sim::OpenHandleCount(), 0);
 }
 
-TEST_F(RunLogTest, ALongLineIsCutWholeCharactersAndAGrownLogIsMovedAside) {
+TEST_F(RunLogTest, ALongLineIsCutWholeCharactersAndAGrownLogIsCopiedAsideAndBegunAnew) {
     MakeFolder("C:\\Logs");
     // A double-byte character straddles the cut.
     std::string straddle(static_cast<size_t>(CRunLog::kMaxLine - 1), 'c');
@@ -90,7 +90,7 @@ TEST_F(RunLogTest, ALongLineIsCutWholeCharactersAndAGrownLogIsMovedAside) {
     Put("C:\\Logs\\big.log", testdata::Bytes(CRunLog::kMaxBytes + 1, 'z'));
     {
         CRunLog log;
-        ASSERT_TRUE(log.Open("C:\\Logs\\big.log"));
+        ASSERT_TRUE(log.Open("C:\\Logs\\big.log", true));
         log.Write(straddle.c_str());
     }
     EXPECT_EQ(Get("C:\\Logs\\big.log.old").size(), CRunLog::kMaxBytes + 1u);
@@ -101,7 +101,7 @@ TEST_F(RunLogTest, ALongLineIsCutWholeCharactersAndAGrownLogIsMovedAside) {
 
     // A log that cannot be opened is no log; writing to it does nothing.
     CRunLog none;
-    EXPECT_FALSE(none.Open("C:\\No\\Such\\Folder\\x.log"));
+    EXPECT_FALSE(none.Open("C:\\No\\Such\\Folder\\x.log", true));
     none.Write("nothing");
     EXPECT_FALSE(none.IsOpen());
 }

@@ -629,3 +629,50 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
     }
     return Succeed();
 }
+
+// ---------------------------------------------------------------------------
+// Owners of files
+
+BOOL WINAPI EqualSid(PSID a, PSID b) {
+    if (sim::Enter("EqualSid")) return FALSE;
+    const DWORD length = SidLength(a);
+    if (!length || !SidLength(b)) return Fail(ERROR_INVALID_SID);
+    M().lastError = ERROR_SUCCESS;
+    return length == SidLength(b) && std::memcmp(a, b, length) == 0;
+}
+
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
+                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    if (owner) *owner = nullptr;
+    if (group) *group = nullptr;
+    if (dacl) *dacl = nullptr;
+    if (sacl) *sacl = nullptr;
+    if (descriptor) *descriptor = nullptr;
+    if (sim::Enter("GetSecurityInfo")) return M().lastError;
+    auto it = M().files.find(reinterpret_cast<uintptr_t>(handle));
+    if (type != SE_FILE_OBJECT || it == M().files.end()) return ERROR_INVALID_HANDLE;
+    if (what != OWNER_SECURITY_INFORMATION || !owner || !descriptor) return ERROR_INVALID_PARAMETER;
+    struct stat st;
+    if (::fstat(it->second.fd, &st) != 0) return ERROR_INVALID_HANDLE;
+    SidBytes sid = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+    auto known = M().owners.find(std::make_pair(st.st_dev, st.st_ino));
+    if (known != M().owners.end() && known->second == sim::FileOwner::kSystem) sid = MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID});
+    if (known != M().owners.end() && known->second == sim::FileOwner::kStandardUser) {
+        sid = MakeSid(5, {21, 1000, 2000, 3000, 1002});
+    }
+    // One block, as Windows returns it: the descriptor, then the owner.
+    const size_t size = sizeof(SECURITY_DESCRIPTOR) + sid.size();
+    std::unique_ptr<unsigned char[]> block(new unsigned char[size]());
+    unsigned char* sidAt = block.get() + sizeof(SECURITY_DESCRIPTOR);
+    std::memcpy(sidAt, sid.data(), sid.size());
+    SECURITY_DESCRIPTOR sd;
+    std::memset(&sd, 0, sizeof sd);
+    sd.Revision = SECURITY_DESCRIPTOR_REVISION;
+    sd.Owner = sidAt;
+    std::memcpy(block.get(), &sd, sizeof sd);
+    *owner = sidAt;
+    *descriptor = block.get();
+    S().localBlocks[reinterpret_cast<uintptr_t>(block.get())] = std::move(block);
+    M().lastError = ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+}

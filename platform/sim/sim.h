@@ -176,6 +176,15 @@ void SetSession(DWORD session);
 // The local system account in session 0, with its administrator's rights.
 void RunAsLocalSystem();
 
+// Who owns a file.  Files the tests make belong to the Administrators
+// group; a file the program creates belongs to the account it runs as (the
+// group when elevated); a standard user's file is one they planted.
+enum class FileOwner { kAdministrators, kSystem, kStandardUser };
+void SetFileOwner(const char* windowsPath, FileOwner owner);
+// A host symbolic link at linkPath (a file link as a standard user may make
+// one in a folder open to them) to target, which need not exist.
+bool MakeFileLink(const std::string& linkPath, const std::string& targetWindowsPath);
+
 // Named mutexes.  A name held "elsewhere" behaves as if another process had
 // created it and keeps it open until released here.
 void HoldMutexElsewhere(const std::string& name);

@@ -70,6 +70,8 @@ typedef BOOL* LPBOOL;
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 // Needed to open a folder at all.
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+// Opens a link at the path's last name itself, never what it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
 // System error codes the simulated machine reports.
 #define ERROR_SUCCESS 0L
@@ -180,6 +182,8 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
+// Ends the file at the handle's position.
+BOOL WINAPI SetEndOfFile(HANDLE file);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 
 // Time.  Sleep runs on the simulated machine's clock and never waits.

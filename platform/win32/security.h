@@ -82,6 +82,7 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 } SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
 
 #define SECURITY_NT_AUTHORITY {{0, 0, 0, 0, 0, 5}}
+#define SECURITY_LOCAL_SYSTEM_RID 0x00000012u
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020u
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220u
 #define DOMAIN_ALIAS_RID_USERS 0x00000221u
@@ -155,6 +156,17 @@ BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR securityDescriptor, B
 BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR securityDescriptor, PSID group, BOOL groupDefaulted);
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID owner, BOOL ownerDefaulted);
 BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR securityDescriptor);
+BOOL WINAPI EqualSid(PSID sid1, PSID sid2);
+
+// The security of an open object (aclapi.h).  Only a file's owner is
+// simulated: *owner points into *securityDescriptor, which the caller frees
+// with LocalFree.  Returns a system error code, not a BOOL.
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT } SE_OBJECT_TYPE;
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo,
+                             PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                             PSECURITY_DESCRIPTOR* securityDescriptor);
 
 // ---------------------------------------------------------------------------
 // Tokens, impersonation, the access check

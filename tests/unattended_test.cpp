@@ -1,7 +1,11 @@
 // Whole runs no one answers: /quiet, /passive and /check on the simulated
 // machine, with their exit codes and log lines, the single instance across
 // sessions, and the exit codes of the interactive run.
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -9,6 +13,7 @@
 
 #include "app/exitcodes.h"
 #include "app/instance.h"
+#include "app/runlog.h"
 #include "tests/support/wholerun.h"
 
 using namespace wholerun;
@@ -29,6 +34,13 @@ protected:
         const int code = RunProgram();
         sim::EndProgramRun();
         return code;
+    }
+
+    static void ClearTemp() {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(sim::HostPath("C:\\Windows\\Temp"), ec)) {
+            std::filesystem::remove_all(e.path(), ec);
+        }
     }
 
     // The log's lines without their times; the mark and every time checked.
@@ -339,4 +351,95 @@ TEST_F(UnattendedTest, TheInteractiveRunReturnsTheSameCodesAndLogsWhenAsked) {
     sim::Answer(IDD_MESSAGE_DIALOG, sim::Click(IDOK));
     sim::Answer(IDD_END_DIALOG, sim::Click(IDOK));
     EXPECT_EQ(Run(""), kExitCancelled);
+}
+
+// A standard user may make files and links in C:\Windows\Temp, where the
+// local system account keeps its default log: whatever they plant there,
+// nothing outside the log is written, the planted names stay as they are,
+// and the run still revises and keeps a log under a fresh name.
+TEST_F(UnattendedTest, ALogOrOldLogPlantedByAStandardUserIsNeverWrittenThrough) {
+    INSTALL_TARGETS();
+    const char kPrecious[] = "C:\\Windows\\System32\\precious.dll";
+    const char kAbsent[] = "C:\\Windows\\System32\\absent.dll";
+    const Bytes precious = {'M', 'Z', 1, 2, 3};
+    const std::string oldLog = std::string(kLog) + ".old";
+    struct Plant {
+        const char* what;
+        std::function<void()> make;
+        bool freshLog;  // the default log refused, a fresh one used
+    };
+    const std::vector<Plant> plants = {
+        {"a link to a system file", [&] { sim::MakeFileLink(kLog, kPrecious); }, true},
+        {"a link to nothing yet", [&] { sim::MakeFileLink(kLog, kAbsent); }, true},
+        {"a hard link to a system file",
+         [&] { ASSERT_EQ(::link(sim::HostPath(kPrecious).c_str(), sim::HostPath(kLog).c_str()), 0); }, true},
+        {"a file of their own",
+         [&] {
+             Put(kLog, Bytes{'x'});
+             sim::SetFileOwner(kLog, sim::FileOwner::kStandardUser);
+         },
+         true},
+        {"the grown log's .old as a link",
+         [&] {
+             Put(kLog, Bytes(CRunLog::kMaxBytes + 10, 'z'));
+             sim::MakeFileLink(oldLog, kPrecious);
+         },
+         false},
+    };
+    for (const Plant& plant : plants) {
+        SCOPED_TRACE(plant.what);
+        InstallTargets();
+        ClearTemp();
+        Put(kPrecious, precious);
+        std::filesystem::remove(sim::HostPath(kAbsent));
+        plant.make();
+        sim::RunAsLocalSystem();
+        EXPECT_EQ(Run("/quiet"), kExitRestartNeeded);
+        ExpectAllRevised();
+        EXPECT_EQ(Get(kPrecious), precious);
+        EXPECT_FALSE(std::filesystem::exists(sim::HostPath(kAbsent)));
+        std::vector<std::string> fresh;
+        for (const std::string& name : testdata::FilesIn("C:\\Windows\\Temp")) {
+            if (name.compare(0, 4, "upd-") == 0) fresh.push_back(name);
+        }
+        if (plant.freshLog) {
+            ASSERT_EQ(fresh.size(), 1u);
+            const std::vector<std::string> lines = LogLines(("C:\\Windows\\Temp\\" + fresh[0]).c_str());
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.front().rfind("log C:\\Windows\\Temp\\upd.log is not trusted", 0), 0u) << lines.front();
+            EXPECT_EQ(lines.back(), "exit 3010");
+        } else {
+            EXPECT_TRUE(fresh.empty());
+            EXPECT_EQ(LogLines().back(), "exit 3010");  // begun anew in place
+            EXPECT_LT(Get(kLog).size(), 100000u);
+        }
+    }
+
+    // An explicit log whose last name is a link is not followed either.
+    InstallTargets();
+    ClearTemp();
+    MakeFolder("C:\\Logs");
+    sim::MakeFileLink("C:\\Logs\\upd.log", kPrecious);
+    EXPECT_EQ(Run("/quiet /log C:\\Logs\\upd.log"), kExitRestartNeeded);
+    EXPECT_EQ(Get(kPrecious), precious);
+    EXPECT_EQ(LogLines().front().rfind("log C:\\Logs\\upd.log is not trusted", 0), 0u);
+}
+
+// In the unattended modes a font that could not be read during the search
+// makes the run a failure once the fonts found are revised.
+TEST_F(UnattendedTest, AFontTheSearchCouldNotReadMakesTheRunAFailure) {
+    INSTALL_TARGETS();
+    sim::HoldFileElsewhere(kMaru, 0);
+    EXPECT_EQ(Run(std::string("/check /log ") + kLog), kExitFailed);
+    EXPECT_EQ(Run("/quiet"), kExitFailed);
+    sim::ReleaseFileElsewhere(kMaru);
+    EXPECT_TRUE(Revised(kGothic, Real("Sorame-Gothic-Pro-W3").installed));
+    EXPECT_TRUE(Revised(kMincho, Real("Sorame-Mincho-Std-W5").installed));
+    EXPECT_EQ(Get(kMaru), MaruFont());
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_EQ(Count(lines, std::string("search-failed font-unreadable ") + kMaru + " error=32"), 2);
+    EXPECT_EQ(lines.back(), "exit 1603");
+    // The next run finds it and succeeds.
+    EXPECT_EQ(Run("/quiet"), kExitRestartNeeded);
+    ExpectAllRevised();
 }

@@ -180,6 +180,9 @@ void RunAsLocalSystem();
 // group; a file the program creates belongs to the account it runs as (the
 // group when elevated); a standard user's file is one they planted.
 enum class FileOwner { kAdministrators, kSystem, kStandardUser };
+// Keyed by the host file's identity, which a new file may take again once
+// the old one is removed: a test that writes a file on the host sets its
+// owner (the fixtures' Put does).
 void SetFileOwner(const char* windowsPath, FileOwner owner);
 // A host symbolic link at linkPath (a file link as a standard user may make
 // one in a folder open to them) to target, which need not exist.

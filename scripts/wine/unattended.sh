@@ -93,6 +93,24 @@ log "4. /check after: nothing to do"
 code=$(run /check)
 check "/check says nothing is left (0, got $code)" test "$code" = 0
 
+log "4b. logs planted as links: never written through"
+printf 'precious' >"$C/deploy/precious.txt"
+ln -s precious.txt "$C/deploy/symbolic.log"
+ln "$C/deploy/precious.txt" "$C/deploy/hard.log"
+for planted in symbolic hard; do
+  code=$(run /quiet /log "C:\\deploy\\$planted.log")
+  check "/quiet with a $planted link as its log returns 0 (got $code)" test "$code" = 0
+  check "the file behind the $planted link is untouched" test "$(cat "$C/deploy/precious.txt")" = precious
+done
+# The default log, in the account's temporary folder: kept by the first
+# run, trusted and appended to by the second.
+temp=$(find "$C/users" -maxdepth 4 -type d -iname temp | head -1)
+rm -f "$temp"/upd*.log
+run /quiet >/dev/null
+run /quiet >/dev/null
+check "two runs append to one default log ($temp)" \
+  bash -c "[ \$(ls '$temp' | grep -c '^upd.*\\.log\$') = 1 ] && [ \$(grep -c 'exit 0' '$temp/upd.log') = 2 ]"
+
 log "5. the same fonts revised interactively (an X server of our own), for the figure"
 # The figure only: a display that does not come up leaves it out, and the
 # checks above stand.

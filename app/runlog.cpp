@@ -40,9 +40,26 @@ namespace {
 // refused) may share it.
 const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Whether the Administrators group or the local system account owns the
-// open file: no standard user can have planted it.
-bool OwnedByAdministrators(HANDLE file) {
+// Whether the open file's owner is the account the program runs as.
+bool OwnedByThisAccount(PSID owner) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    // A TOKEN_USER and the longest SID there is, aligned for the pointer in it.
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD length = 0;
+    const bool mine = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &length) &&
+                      EqualSid(owner, buffer.user.User.Sid);
+    CloseHandle(token);
+    return mine;
+}
+
+// Whether the Administrators group, the local system account or the
+// account the program runs as owns the open file: no other user can have
+// planted it.
+bool OwnerTrusted(HANDLE file) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
@@ -58,6 +75,7 @@ bool OwnedByAdministrators(HANDLE file) {
         AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
         trusted = EqualSid(owner, admins) || EqualSid(owner, system);
     }
+    if (owner && !trusted) trusted = OwnedByThisAccount(owner);
     if (system) FreeSid(system);
     if (admins) FreeSid(admins);
     if (descriptor) LocalFree(descriptor);
@@ -79,7 +97,7 @@ HANDLE OpenChecked(const char* path, DWORD disposition, bool ownerChecked, bool*
     const DWORD notPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
     const bool plain = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & notPlain) &&
                        info.nNumberOfLinks == 1;
-    if (plain && (!ownerChecked || made || OwnedByAdministrators(file))) return file;
+    if (plain && (!ownerChecked || made || OwnerTrusted(file))) return file;
     *distrusted = true;
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;

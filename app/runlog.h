@@ -26,9 +26,10 @@ public:
     // a log is only written through a handle that was opened without
     // following a link at its last name and then found to be a plain file
     // with no other name (a hard link would make the write land elsewhere);
-    // with ownerChecked, also one that the Administrators group or the
-    // local system account owns or that this open created (another
-    // account's file is theirs to read, hold and swap).  No name is ever
+    // with ownerChecked, also one that the Administrators group, the local
+    // system account or the account the program runs as owns, or that this
+    // open created (another account's file is theirs to read, hold and
+    // swap).  No name is ever
     // moved or deleted: a log grown past kMaxBytes has its last kMaxBytes
     // copied into PATH.old, itself opened with the same checks, and is
     // begun anew through the same handle, so that years of hourly checks

@@ -75,7 +75,7 @@ void NoteCreator(const struct stat& st) {
     } else if (sim::RunsElevated()) {
         M().owners.erase(key);
     } else {
-        M().owners[key] = sim::FileOwner::kStandardUser;
+        M().owners[key] = sim::FileOwner::kUser;
     }
 }
 

@@ -40,12 +40,17 @@ struct TokenGroup {
     DWORD attributes;
 };
 
+// The account the program runs as: the local system account or the user.
+SidBytes UserSid() {
+    return S().userName == "SYSTEM" ? MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID}) : MakeSid(5, {21, 1000, 2000, 3000, 1001});
+}
+
 // The logged-on user's token: the user, Everyone, Users, Authenticated
 // Users, and Administrators according to the configured rights.
 std::vector<TokenGroup> TokenGroups() {
     const DWORD on = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
     std::vector<TokenGroup> groups = {
-        {MakeSid(5, {21, 1000, 2000, 3000, 1001}), on},
+        {UserSid(), on},
         {MakeSid(1, {0}), on},
         {MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}), on},
         {MakeSid(5, {11}), on},
@@ -657,6 +662,7 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORM
     SidBytes sid = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
     auto known = M().owners.find(std::make_pair(st.st_dev, st.st_ino));
     if (known != M().owners.end() && known->second == sim::FileOwner::kSystem) sid = MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID});
+    if (known != M().owners.end() && known->second == sim::FileOwner::kUser) sid = UserSid();
     if (known != M().owners.end() && known->second == sim::FileOwner::kStandardUser) {
         sid = MakeSid(5, {21, 1000, 2000, 3000, 1002});
     }
@@ -675,4 +681,24 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORM
     S().localBlocks[reinterpret_cast<uintptr_t>(block.get())] = std::move(block);
     M().lastError = ERROR_SUCCESS;
     return ERROR_SUCCESS;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS what, LPVOID information, DWORD length,
+                                LPDWORD returned) {
+    if (sim::Enter("GetTokenInformation")) return FALSE;
+    const sim::KernelObject* token = Object(handle, sim::KernelObject::kToken);
+    if (!token) return Fail(ERROR_INVALID_HANDLE);
+    if (!(token->access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED);
+    if (what != TokenUser || !returned) return Fail(ERROR_INVALID_PARAMETER);
+    const SidBytes sid = UserSid();
+    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    *returned = needed;
+    if (!information || length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    unsigned char* at = static_cast<unsigned char*>(information);
+    std::memcpy(at + sizeof(TOKEN_USER), sid.data(), sid.size());
+    TOKEN_USER user;
+    user.User.Sid = at + sizeof(TOKEN_USER);
+    user.User.Attributes = 0;
+    std::memcpy(at, &user, sizeof user);
+    return Succeed();
 }

@@ -178,8 +178,10 @@ void RunAsLocalSystem();
 
 // Who owns a file.  Files the tests make belong to the Administrators
 // group; a file the program creates belongs to the account it runs as (the
-// group when elevated); a standard user's file is one they planted.
-enum class FileOwner { kAdministrators, kSystem, kStandardUser };
+// group when elevated); another standard user's file is one they planted.
+// kUser is the logged-on user the program may run as; kStandardUser
+// another one.
+enum class FileOwner { kAdministrators, kSystem, kUser, kStandardUser };
 // Keyed by the host file's identity, which a new file may take again once
 // the old one is removed: a test that writes a file on the host sets its
 // owner (the fixtures' Put does).

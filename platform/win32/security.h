@@ -241,6 +241,19 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR securityDescriptor, HANDLE clientTo
                         PGENERIC_MAPPING genericMapping, PPRIVILEGE_SET privilegeSet, LPDWORD privilegeSetLength,
                         LPDWORD grantedAccess, LPBOOL accessStatus);
 
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+#define SECURITY_MAX_SID_SIZE 68
+// Only TokenUser is simulated: the account's SID, inside the caller's buffer.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                DWORD informationLength, LPDWORD returnLength);
+
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges, PTOKEN_PRIVILEGES newState,
                                   DWORD bufferLength, PTOKEN_PRIVILEGES previousState, LPDWORD returnLength);

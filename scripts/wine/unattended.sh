@@ -97,14 +97,16 @@ log "4b. logs planted as links: never written through"
 printf 'precious' >"$C/deploy/precious.txt"
 ln -s precious.txt "$C/deploy/symbolic.log"
 ln "$C/deploy/precious.txt" "$C/deploy/hard.log"
+temp=$(find "$C/users" -maxdepth 4 -type d -iname temp | head -1)
+rm -f "$temp"/upd*.log
 for planted in symbolic hard; do
   code=$(run /quiet /log "C:\\deploy\\$planted.log")
   check "/quiet with a $planted link as its log returns 0 (got $code)" test "$code" = 0
   check "the file behind the $planted link is untouched" test "$(cat "$C/deploy/precious.txt")" = precious
 done
+check "the default log took their lines and says why" test "$(grep -c 'is not trusted' "$temp/upd.log")" = 2
 # The default log, in the account's temporary folder: kept by the first
 # run, trusted and appended to by the second.
-temp=$(find "$C/users" -maxdepth 4 -type d -iname temp | head -1)
 rm -f "$temp"/upd*.log
 run /quiet >/dev/null
 run /quiet >/dev/null

@@ -65,6 +65,11 @@ void DeleteFontCache(const CTypedPtrArray<CObArray, char*>& downloadFiles) {
 void DeleteFontCache() { DeleteFontCache(GetFolderCheckCtrl()->m_downloadFiles); }
 
 int RestartSystem() {
+    RequestRestart();
+    return 1;
+}
+
+bool RequestRestart() {
     HANDLE token = nullptr;
     OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
 
@@ -83,6 +88,5 @@ int RestartSystem() {
 
     // Forced: other programs are closed without being asked, so none can
     // hold the restart up.
-    ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
-    return 1;
+    return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) != FALSE;
 }

@@ -45,3 +45,5 @@ void DeleteFontCache();
 // Enables the shutdown privilege and asks for an immediate, forced restart.
 // The request returns at once; the program then ends as usual.  Always 1.
 int RestartSystem();
+// The same, telling whether Windows accepted the request.
+bool RequestRestart();

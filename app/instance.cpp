@@ -23,6 +23,21 @@ bool TakeSingleInstance(const char* exeName, HANDLE* mutex) {
     return true;
 }
 
+CString MachineInstanceName(const char* exeName) { return CString("Global\\") + SingleInstanceName(exeName); }
+
+bool TakeMachineInstance(const char* exeName, HANDLE* mutex) {
+    *mutex = nullptr;
+    const CString name = MachineInstanceName(exeName);
+    HANDLE created = CreateMutexA(nullptr, FALSE, name);
+    if (!created) return GetLastError() != ERROR_ACCESS_DENIED;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(created);
+        return false;
+    }
+    *mutex = created;
+    return true;
+}
+
 void ReleaseSingleInstance(HANDLE mutex) {
     if (mutex) ReleaseMutex(mutex);
 }

@@ -15,6 +15,15 @@ CString SingleInstanceName(const char* exeName);
 // is no reason to stop: the copy runs without the protection.
 bool TakeSingleInstance(const char* exeName, HANDLE* mutex);
 
+// The same across every session of the machine: a deployment agent in
+// session 0 and a person at the screen must not revise the same fonts at
+// once.  The name is the single-instance name under "Global\\".  A name
+// that exists but that this account may not open (another account made
+// it) is taken for another copy too; only a mutex that cannot be made for
+// any other reason lets the copy run without the protection.
+CString MachineInstanceName(const char* exeName);
+bool TakeMachineInstance(const char* exeName, HANDLE* mutex);
+
 // At shut-down.  The mutex was never owned, so this changes nothing; the
 // name stays taken until the process ends.
 void ReleaseSingleInstance(HANDLE mutex);

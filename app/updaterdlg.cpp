@@ -3,7 +3,9 @@
 #include <cstdarg>
 
 #include "app/environment.h"
+#include "app/exitcodes.h"
 #include "app/fontcache.h"
+#include "app/runlog.h"
 #include "dialogs/messagedialogs.h"
 #include "dialogs/progressdialog.h"
 #include "dialogs/startdialog.h"
@@ -98,7 +100,7 @@ BEGIN_MESSAGE_MAP(COpenTypeUpdaterDlg, CDialog)
     ON_BN_CLICKED(IDOK, &COpenTypeUpdaterDlg::OnRunClicked)
 END_MESSAGE_MAP()
 
-COpenTypeUpdaterDlg::COpenTypeUpdaterDlg(CWnd* parent) : CDialog(IDD, parent), m_hIcon(nullptr) {
+COpenTypeUpdaterDlg::COpenTypeUpdaterDlg(CWnd* parent) : CDialog(IDD, parent), m_hIcon(nullptr), m_exitCode(kExitCancelled) {
     m_hIcon = ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -113,7 +115,10 @@ void COpenTypeUpdaterDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 int COpenTypeUpdaterDlg::CheckEnvironment() {
-    return ::CheckEnvironment([](UINT messageId) { ShowNotice(messageId); });
+    return ::CheckEnvironment([](UINT messageId) {
+        LogMessage("refused", messageId);
+        ShowNotice(messageId);
+    });
 }
 
 BOOL COpenTypeUpdaterDlg::OnInitDialog() {
@@ -135,7 +140,9 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
     CFolderCheckCtrl* control = GetFolderCheckCtrl();
 
     const int environment = CheckEnvironment();
+    LogEnvironment(environment);
     if (environment != kEnvWindowsXp && environment != kEnvWindowsVista) {
+        m_exitCode = ExitCodeOfEnvironment(environment);
         EndDialog(0);
         return FALSE;
     }
@@ -143,6 +150,7 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
     {
         CStartDialog start;
         if (start.DoModal() == IDCANCEL) {
+            RunLog().Write("start notice declined");
             EndDialog(0);
             return FALSE;
         }
@@ -152,6 +160,9 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
     m_listFonts.SetExtendedStyle(LVS_EX_FULLROWSELECT);
 
     if (control->GetDiffFileCount() == 0) {
+        // The package itself is broken: that is a failure to whoever sent it.
+        m_exitCode = kExitFailed;
+        LogMessage("host", IDS_NO_SOURCE_FONT);
         ShowNotice(IDS_NO_SOURCE_FONT);
         EndDialog(0);
         return FALSE;
@@ -167,9 +178,13 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
     // A stop used as the search ended is still asked about; either answer
     // lists what was found.
     wait.AnswerUser();
+    LogSearch(*control);
 
     const INT_PTR count = control->GetFoundFontCount();
     if (count == 0) {
+        // Nothing found by a search the user stopped says nothing of the fonts.
+        m_exitCode = wait.StopConfirmed() ? kExitCancelled : kExitNothingToDo;
+        LogMessage("search", IDS_NO_TARGET_FOUND);
         wait.DestroyWindow();
         ShowNotice(IDS_NO_TARGET_FOUND);
         EndDialog(0);
@@ -211,7 +226,37 @@ void COpenTypeUpdaterDlg::OnPaint() {
 HCURSOR COpenTypeUpdaterDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }
 
 void COpenTypeUpdaterDlg::OnAbortClicked() {
-    if (AskYesNo(IDS_CONFIRM_ABORT)) CDialog::OnCancel();
+    if (AskYesNo(IDS_CONFIRM_ABORT)) {
+        RunLog().Write("listing aborted");
+        m_exitCode = kExitCancelled;
+        CDialog::OnCancel();
+    }
+}
+
+int ReviseFoundFonts(ProgressCallbackFn callback, void* context, CString* lastFont) {
+    CFolderCheckCtrl* control = GetFolderCheckCtrl();
+    const INT_PTR count = control->GetFoundFontCount();
+    // A run cut short before (the program killed, the power lost) may
+    // have left a complete copy beside a font; the next replacement
+    // would pass it by, but it would stay in the font folder for good.
+    for (INT_PTR i = 0; i < count; ++i) RemoveReplaceLeftovers(control->GetFoundFont(i)->path);
+
+    int result = kReviseOk;
+    for (INT_PTR i = 0; i < count; ++i) {
+        const FoundFontRecord* record = control->GetFoundFont(i);
+        if (!record->skip) {
+            COpenTypeManager manager;
+            result = manager.ReviseFont(record->path, record->revision, callback, context, static_cast<int>(count),
+                                        static_cast<int>(i));
+            *lastFont = record->path;
+            LogFontResult(record->path, result);
+        }
+        // The fonts before a failure stay revised; those after it are
+        // not touched.
+        if (result != kReviseOk) break;
+        ::Sleep(kPauseBetweenFonts);
+    }
+    return result;
 }
 
 void COpenTypeUpdaterDlg::OnRunClicked() {
@@ -231,36 +276,25 @@ void COpenTypeUpdaterDlg::OnRunClicked() {
         progress.Create(this);
         progress.ShowWindow(SW_SHOW);
         progress.UpdateWindow();
-
-        // A run cut short before (the program killed, the power lost) may
-        // have left a complete copy beside a font; the next replacement
-        // would pass it by, but it would stay in the font folder for good.
-        for (INT_PTR i = 0; i < count; ++i) RemoveReplaceLeftovers(control->GetFoundFont(i)->path);
-
-        for (INT_PTR i = 0; i < count; ++i) {
-            const FoundFontRecord* record = control->GetFoundFont(i);
-            if (!record->skip) {
-                COpenTypeManager manager;
-                result = manager.ReviseFont(record->path, record->revision, &COpenTypeUpdaterDlg::ProgressCallback,
-                                            &progress, static_cast<int>(count), static_cast<int>(i));
-                lastFont = record->path;
-            }
-            // The fonts before a failure stay revised; those after it are
-            // not touched.
-            if (result != kReviseOk) break;
-            ::Sleep(kPauseBetweenFonts);
-        }
+        result = ReviseFoundFonts(&COpenTypeUpdaterDlg::ProgressCallback, &progress, &lastFont);
         progress.DestroyWindow();
     }
 
     const CString message = OutcomeMessage(result, lastFont);
     ::PostMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
 
+    m_exitCode = ExitCodeOfRevision(result);
     if (result == kReviseOk) {
         DeleteFontCache();
         CNormalEndDialog end;
         end.SetMessage(message);
-        if (end.DoModal() == IDOK) RestartSystem();
+        if (end.DoModal() == IDOK) {
+            const bool started = RequestRestart();
+            if (started) m_exitCode = kExitRestartStarted;
+            RunLog().Write(started ? "restart chosen: started" : "restart chosen: refused by Windows");
+        } else {
+            RunLog().Write("restart declined: the fonts take effect at the next restart");
+        }
     } else {
         CEndDialog end;
         end.SetMessage(message);

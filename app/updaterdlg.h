@@ -5,6 +5,7 @@
 // the program.
 #pragma once
 
+#include "engine/types.h"
 #include "platform/framework/afxwin.h"
 #include "res/resource.h"
 
@@ -22,6 +23,10 @@ public:
     // non-zero once the user confirmed a stop.
     static int SearchStatusCallback(const char* text, void* context);
 
+    // The exit code of the run as it ended (a deployment system's reading of
+    // it): cancelled until the run says otherwise.
+    int ExitCode() const { return m_exitCode; }
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -38,6 +43,7 @@ protected:
 
     HICON m_hIcon;
     CListCtrl m_listFonts;
+    int m_exitCode;
 
     DECLARE_MESSAGE_MAP()
 };
@@ -49,3 +55,8 @@ void FormatMessageId(CString& out, UINT id, ...);
 // at fontPath: the message, with the font's path or its difference file's
 // name where it has a place for one.
 CString OutcomeMessage(int result, const char* fontPath);
+
+// Revises the fonts the search found, in order, until the first that does
+// not revise: that font's result (or 0), with the path of the last font
+// tried in *lastFont.  Each result goes to the run's log.
+int ReviseFoundFonts(ProgressCallbackFn callback, void* context, CString* lastFont);

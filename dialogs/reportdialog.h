@@ -17,6 +17,8 @@ public:
     using CDialog::Create;
     // Creates the modeless window from the dialog's own template.
     BOOL Create(CWnd* parent);
+    // The user asked for a stop and confirmed it.
+    bool StopConfirmed() const { return m_stopConfirmed != 0; }
 
 protected:
     // stopQuestion: the string asked when the stop button was used.

@@ -98,6 +98,20 @@ bool GetFileId(const char* path, CFolderCheckCtrl::FileId* id, DWORD* attributes
     return true;
 }
 
+// Whether a listing that ended this way missed entries.
+bool ListingCut(DWORD error) { return error != ERROR_NO_MORE_FILES; }
+
+// Whether a folder's refusal to be listed may hide a font: not for a link
+// or a hidden system folder, whose refusals are Windows' own, nor for a
+// folder gone meanwhile.
+bool RefusalHides(DWORD attributes, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return (attributes & hiddenSystem) != hiddenSystem;
+}
+
+
 }  // namespace
 
 bool CFolderCheckCtrl::FileId::operator<(const FileId& other) const {
@@ -167,7 +181,11 @@ int CFolderCheckCtrl::ScanDiffFolder() {
             char fontName[33];
             std::memset(fontName, 0, sizeof fontName);
             int fromRevision = 0;
-            if (probe.ReadHeader(diffPath, fontName, &fromRevision)) {
+            const int header = probe.ReadHeader(diffPath, fontName, &fromRevision);
+            // Its fonts would go unfound: as much a failed search as a
+            // font that could not be read.
+            if (header < 0) NoteFailure("difference-file-unreadable", diffPath, GetLastError());
+            if (header > 0) {
                 DiffFileRecord* record = new (std::nothrow) DiffFileRecord();
                 if (record) {
                     // A host folder too deep for a 260-byte path cannot be
@@ -184,6 +202,7 @@ int CFolderCheckCtrl::ScanDiffFolder() {
             break;
         }
     } while (FindNextFileA(listing, &found));
+    if (ListingCut(GetLastError())) NoteFailure("listing-cut", hostFolder, GetLastError());
     FindClose(listing);
     return 1;
 }
@@ -219,7 +238,10 @@ int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* 
 
     // The buffer's last byte stays zero, so every root below is terminated.
     for (char* root = m_driveStrings; root < m_driveStrings + MAX_PATH - 1 && *root; root += std::strlen(root) + 1) {
-        if (GetDriveTypeA(root) == DRIVE_FIXED) m_drives[root] = DRIVE_FIXED;
+        const UINT type = GetDriveTypeA(root);
+        if (type == DRIVE_FIXED) m_drives[root] = DRIVE_FIXED;
+        // A drive whose kind is unknown may be a fixed one left unsearched.
+        if (type == DRIVE_UNKNOWN) NoteFailure("drive-type-unknown", root, GetLastError());
         CString text;
         text.Format("%sドライブを検索しました。", root);
         if (callback && Report(text, callback, context) != 0) return 0;
@@ -230,21 +252,39 @@ int CFolderCheckCtrl::CollectFixedDrives(SearchStatusCallbackFn callback, void* 
 int CFolderCheckCtrl::SearchDrives(SearchStatusCallbackFn callback, void* context) {
     m_linkedFolders.clear();
     m_rootAndFontFolders.clear();
+    m_driveFolders.clear();
     for (const auto& drive : m_drives) {
         char root[MAX_PATH];
         std::memset(root, 0, sizeof root);
         std::strncpy(root, drive.first, MAX_PATH - 1);
-        if (SearchFolder(root, callback, context, 0) == 0) return 0;
+        const int before = g_folderCount;
+        const int walked = SearchFolder(root, callback, context, 0);
+        m_driveFolders.emplace_back(root, g_folderCount - before);
+        if (walked == 0) return 0;
     }
     return 1;
 }
 
 int CFolderCheckCtrl::SearchFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int depth) {
+    return SearchFolderAt(folder, callback, context, depth, 0);
+}
+
+int CFolderCheckCtrl::SearchFolderAt(const char* folder, SearchStatusCallbackFn callback, void* context, int depth,
+                                     DWORD attributes) {
     const int level = depth + 1;
     if (level > kMaxLevel) return 1;
     if (depth == 0 || IsFontsFolder(folder)) m_rootAndFontFolders.emplace_back(folder);
-    return ListFolder(folder, callback, context, level, true);
+    return ListFolder(folder, callback, context, level, true, attributes);
 }
+
+void CFolderCheckCtrl::NoteFailure(const char* what, const char* path, DWORD error) {
+    ++m_searchFailureCount;
+    if (m_searchFailures.size() >= static_cast<size_t>(kMaxFailuresKept)) return;
+    CString text;
+    text.Format("%s %s error=%lu", what, path, static_cast<unsigned long>(error));
+    m_searchFailures.emplace_back(static_cast<const char*>(text));
+}
+
 
 // Counts a folder met and reports every 30th; false when the callback asks
 // to stop.
@@ -285,12 +325,16 @@ bool CFolderCheckCtrl::KeepAnswering(SearchStatusCallbackFn callback, void* cont
 // Lists one folder: tests its files and, when descend is set, walks its
 // subfolders at the next level.
 int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level,
-                                 bool descend) {
+                                 bool descend, DWORD attributes) {
     CString pattern;
     pattern.Format("%s*", folder);
     WIN32_FIND_DATAA found;
     HANDLE listing = ListFirst(pattern, &found);
-    if (listing == INVALID_HANDLE_VALUE) return 1;
+    if (listing == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (RefusalHides(attributes, error)) NoteFailure("listing-refused", folder, error);
+        return 1;
+    }
 
     int result = 1;
     do {
@@ -311,7 +355,7 @@ int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn call
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !FirstListingThroughLink(sub, level + 1)) {
                 continue;
             }
-            if (SearchFolder(sub, callback, context, level) == 0) {
+            if (SearchFolderAt(sub, callback, context, level, found.dwFileAttributes) == 0) {
                 result = 0;
                 break;
             }
@@ -322,6 +366,7 @@ int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn call
         if (std::strstr(name, ".otf")) TestFontFile(folder, name);
         TestDownloadCopy(folder, name);
     } while (FindNextFileA(listing, &found));
+    if (result == 1 && ListingCut(GetLastError())) NoteFailure("listing-cut", folder, GetLastError());
     FindClose(listing);
     return result;
 }
@@ -357,10 +402,14 @@ bool CFolderCheckCtrl::ListedByTheWalk(const FileId& id) {
 }
 
 int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, void* context) {
+    m_userFontFolders = 0;
     char profiles[MAX_PATH];
     std::memset(profiles, 0, sizeof profiles);
     DWORD size = MAX_PATH;
-    if (!GetProfilesDirectoryA(profiles, &size)) return 1;
+    if (!GetProfilesDirectoryA(profiles, &size)) {
+        NoteFailure("profiles-unknown", "-", GetLastError());
+        return 1;
+    }
     profiles[MAX_PATH - 1] = '\0';
     // Only on a fixed drive, which the walk covers: never a folder of a
     // network or removable drive.
@@ -371,7 +420,12 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
     }
     if (!fixed) return 1;
     const DWORD attributes = GetFileAttributesA(profiles);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (RefusalHides(0, error)) NoteFailure("profiles-unreadable", profiles, error);
+        return 1;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
 
     CString profileRoot;
     profileRoot.Format(EndsWithSeparator(profiles) ? "%s" : "%s\\", profiles);
@@ -382,7 +436,11 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
     std::vector<std::string> folders;
     WIN32_FIND_DATAA found;
     HANDLE listing = FindFirstFileA(pattern, &found);
-    if (listing == INVALID_HANDLE_VALUE) return 1;
+    if (listing == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (RefusalHides(attributes, error)) NoteFailure("listing-refused", profileRoot, error);
+        return 1;
+    }
     do {
         found.cFileName[MAX_PATH - 1] = '\0';
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDots(found.cFileName)) continue;
@@ -390,11 +448,12 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
         folder.Format("%s%s\\%s", static_cast<const char*>(profileRoot), found.cFileName, kUserFontFolder);
         folders.emplace_back(static_cast<const char*>(folder));
     } while (FindNextFileA(listing, &found));
+    if (ListingCut(GetLastError())) NoteFailure("listing-cut", profileRoot, GetLastError());
     FindClose(listing);
 
     for (const std::string& folder : folders) {
         FileId id;
-        DWORD kind = 0;
+        DWORD kind = 0;  // unknown: a refusal to list it then counts
         if (GetFileId(folder.c_str(), &id, &kind)) {
             if (!(kind & FILE_ATTRIBUTE_DIRECTORY) || ListedByTheWalk(id)) continue;
             // Two profiles (one a link to the other) lead here only once.
@@ -406,7 +465,8 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
         }
         if (!CountFolder(folder.c_str(), callback, context)) return 0;
-        if (ListFolder(folder.c_str(), callback, context, kMaxLevel, false) == 0) return 0;
+        ++m_userFontFolders;
+        if (ListFolder(folder.c_str(), callback, context, kMaxLevel, false, kind) == 0) return 0;
     }
     return 1;
 }
@@ -439,11 +499,17 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
         if (!entry || static_cast<size_t>(path.GetLength()) <= std::strlen(entry->fontFileName)) return;
         int revision = 0;
         int isTarget = 0;
+        DWORD error = ERROR_SUCCESS;
         {
             COpenTypeManager manager;
             isTarget = manager.IsTargetFont(path, entry, &revision);
+            error = GetLastError();
         }
-        if (!isTarget) return;
+        // One gone since it was listed hides nothing.
+        if (isTarget < 0 && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            NoteFailure("font-unreadable", path, error);
+        }
+        if (isTarget != 1) return;
         FoundFontRecord* record = new (std::nothrow) FoundFontRecord();
         if (record) {
             CopyField(record->path, path);

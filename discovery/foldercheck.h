@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/types.h"
@@ -55,6 +56,19 @@ public:
     CTypedPtrArray<CObArray, FoundFontRecord*> m_foundFonts;  // owned, in the order found
     CTypedPtrArray<CObArray, DiffFileRecord*> m_diffFiles;    // owned, in listing order
     CTypedPtrArray<CObArray, char*> m_downloadFiles;          // owned heap strings
+    // What the last walk covered, for the run's log: each fixed drive's root
+    // with the folders met below it, and the users' font folders listed.
+    std::vector<std::pair<std::string, int>> m_driveFolders;
+    int m_userFontFolders = 0;
+    // What the last search could not look at, each with its path and the
+    // system's error: a candidate font that could not be read, a listing
+    // refused or ended early, a drive or the profiles that could not be
+    // told.  A font may hide behind any of them, so a run no one watches
+    // must not call such a search complete.  At most kMaxFailuresKept are
+    // kept; m_searchFailureCount counts them all.
+    std::vector<std::string> m_searchFailures;
+    int m_searchFailureCount = 0;
+    static const int kMaxFailuresKept = 100;
 
     // What a file is, whatever path reached it: the volume's serial number
     // and the file's index on it.
@@ -66,7 +80,15 @@ public:
     };
 
 private:
-    int ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level, bool descend);
+    // attributes: the folder's as its parent listed it (0 for a root).  A
+    // reparse point's refusal to be listed is Windows' own (its
+    // compatibility junctions deny listing to everyone), and so is a hidden
+    // system folder's (System Volume Information denies administrators):
+    // neither is a failure of the search.
+    int ListFolder(const char* folder, SearchStatusCallbackFn callback, void* context, int level, bool descend,
+                   DWORD attributes);
+    int SearchFolderAt(const char* folder, SearchStatusCallbackFn callback, void* context, int depth, DWORD attributes);
+    void NoteFailure(const char* what, const char* path, DWORD error);
     bool CountFolder(const char* folder, SearchStatusCallbackFn callback, void* context);
     HANDLE ListFirst(const char* pattern, WIN32_FIND_DATAA* found);
     int Report(const char* text, SearchStatusCallbackFn callback, void* context);

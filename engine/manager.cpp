@@ -35,7 +35,7 @@ CTagObject* COpenTypeManager::FindTag(const char* tagName) const {
     return nullptr;
 }
 
-bool COpenTypeManager::ReadImage(const char* path, bool spareByte) {
+bool COpenTypeManager::ReadImage(const char* path, bool spareByte, bool* wrongSize) {
     // No other program may change the font while its image is taken.  One
     // that only reads it may go on: Windows holds every font it has loaded
     // from outside its own font folder open for reading, and such a font is
@@ -46,7 +46,7 @@ bool COpenTypeManager::ReadImage(const char* path, bool spareByte) {
     m_identity = FileIdentity();
     BYTE* image = nullptr;
     uint32_t length = 0;
-    const bool read = ReadWholeFile(path, 0x7FFFFFFFu, spareByte ? 1 : 0, &image, &length, 0, &info, &known);
+    const bool read = ReadWholeFile(path, 0x7FFFFFFFu, spareByte ? 1 : 0, &image, &length, 0, &info, &known, wrongSize);
     if (known) m_identity = FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
     if (!read) return false;
     m_pFile = image;
@@ -113,7 +113,11 @@ int COpenTypeManager::IsTargetFont(const char* path, const DiffFileRecord* entry
     // Whatever a file claims, running out of memory over it only means it
     // is not one of ours.
     try {
-        if (ReadImage(path, false) && m_header.Parse(m_pFile, static_cast<uint32_t>(m_fileLength))) {
+        bool wrongSize = false;
+        if (!ReadImage(path, false, &wrongSize)) {
+            // An empty or oversized file is simply not one of ours.
+            result = wrongSize ? 0 : -1;
+        } else if (m_header.Parse(m_pFile, static_cast<uint32_t>(m_fileLength))) {
             const IdentityMatch match = MatchIdentity(*entry, true, revisionOut);
             result = match.headMatches && match.nameMatches ? 1 : 0;
         }

@@ -27,7 +27,9 @@ public:
     CTagObject* SortedTag(INT_PTR i) const { return m_sortedTags.GetAt(i); }
 
     // 1 when the file at path is exactly the font and revision that entry's
-    // difference file revises; revisionOut receives every head revision seen.
+    // difference file revises, 0 when it is not, -1 when it could not be
+    // read (a search that reports no failure must never have skipped one);
+    // revisionOut receives every head revision seen.
     int IsTargetFont(const char* path, const DiffFileRecord* entry, int* revisionOut);
 
     // True when the loaded image is the font and revision that entry names:
@@ -143,7 +145,7 @@ private:
     // Reads the file whole into m_pFile (with one spare byte when spareByte)
     // and sets m_fileLength; false when it cannot be opened, is empty, is too
     // large to be a font, or cannot be read.
-    bool ReadImage(const char* path, bool spareByte);
+    bool ReadImage(const char* path, bool spareByte, bool* wrongSize = nullptr);
 
     // True when the difference file read into m_pSabunData describes a
     // revised font that can be built from the loaded one without any byte

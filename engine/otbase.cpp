@@ -31,8 +31,9 @@ uint32_t CalcCheckSum(const void* data, int32_t length) {
 }
 
 bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
-                   uint64_t capacity, BY_HANDLE_FILE_INFORMATION* info, bool* infoKnown) {
+                   uint64_t capacity, BY_HANDLE_FILE_INFORMATION* info, bool* infoKnown, bool* wrongSize) {
     if (infoKnown) *infoKnown = false;
+    if (wrongSize) *wrongSize = false;
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
     if (info) {
@@ -40,7 +41,11 @@ bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** 
         if (infoKnown) *infoKnown = known;
     }
     const ULONGLONG size = file.GetLength();
-    if (size == 0 || size > maxLength) return false;
+    if (size == 0 && GetLastError() != ERROR_SUCCESS) return false;  // the size could not be had
+    if (size == 0 || size > maxLength) {
+        if (wrongSize) *wrongSize = true;
+        return false;
+    }
     const uint64_t needed = size + spare;
     BYTE* into = *buffer && capacity >= needed ? *buffer : nullptr;
     BYTE* fresh = nullptr;

@@ -115,9 +115,11 @@ private:
 // given, when the file cannot be opened, is empty or longer than maxLength,
 // the memory cannot be had, or the file cannot be read whole.  info, when
 // given, receives the open file's identity; *infoKnown says whether the
-// system could tell it.
+// system could tell it.  *wrongSize, when given, says whether a false came
+// from the file itself (empty or too long) rather than from the system.
 bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
-                   uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr);
+                   uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr,
+                   bool* wrongSize = nullptr);
 
 // An object array that can order its elements with a comparison function.
 class CSortArray : public CObArray {

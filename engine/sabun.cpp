@@ -99,17 +99,18 @@ void CMakeSabunData::Clear() {
     m_pFile = nullptr;
 }
 
-bool CMakeSabunData::ReadWhole(const char* path) {
+bool CMakeSabunData::ReadWhole(const char* path, bool* wrongSize) {
     delete[] m_pFile;
     m_pFile = nullptr;
     m_fileLength = 0;
     // The length is kept in 32 bits; a file this program could have made is
     // far below that.
-    return ReadWholeFile(path, 0x7FFFFFFFu, 1, &m_pFile, &m_fileLength);
+    return ReadWholeFile(path, 0x7FFFFFFFu, 1, &m_pFile, &m_fileLength, 0, nullptr, nullptr, wrongSize);
 }
 
 int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut) {
-    if (!ReadWhole(path)) return 0;
+    bool wrongSize = false;
+    if (!ReadWhole(path, &wrongSize)) return wrongSize ? 0 : -1;
     if (m_fileLength < kSabunProbeSize || std::memcmp(m_pFile, kSabunMagic, 4) != 0) return 0;
     std::memcpy(fontNameOut, m_pFile + 4, 32);
     *fromRevisionOut = static_cast<int>(GetU32(m_pFile + 36));

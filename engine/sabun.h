@@ -116,6 +116,8 @@ public:
 
     // 1 when the file is a difference file: fontNameOut (33 bytes, zeroed by
     // the caller) receives the 32 name bytes, fromRevisionOut the revision.
+    // 1 with the header's fields, 0 for a file that is no difference file,
+    // -1 for one that could not be read.
     int ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut);
 
     // 1 when the whole file was read into m_sabunHeader and m_sabunTags.
@@ -150,7 +152,7 @@ public:
 
 private:
     // Opens path and reads it whole into m_pFile; false when that fails.
-    bool ReadWhole(const char* path);
+    bool ReadWhole(const char* path, bool* wrongSize = nullptr);
     // Parses m_pFile: see ReadBytes.
     int Parse(std::vector<SabunReadFault>* faults);
 

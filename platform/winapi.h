@@ -14,6 +14,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <aclapi.h>    // GetSecurityInfo
 #include <commctrl.h>  // progress bar and list view messages
 #include <shlobj.h>    // SHGetSpecialFolderPathA
 #include <shlwapi.h>   // PathAppendA, PathFileExistsA

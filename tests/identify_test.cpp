@@ -123,7 +123,7 @@ TEST_F(IdentifyTest, TablesReachingPastTheFileAreNotRead) {
     EXPECT_EQ(revision, -1);
 }
 
-TEST_F(IdentifyTest, AFileInUseOrUnreadableIsNotATarget) {
+TEST_F(IdentifyTest, AFileInUseOrUnreadableIsToldApartFromOneThatIsNotATarget) {
     const DiffFileRecord entry = Entry("Sorame Gothic W3", kRev1);
     Put("C:\\Fonts\\f.otf", testdata::SmallFont(kRev1, "Sorame Gothic W3"));
     int revision = -1;
@@ -132,12 +132,14 @@ TEST_F(IdentifyTest, AFileInUseOrUnreadableIsNotATarget) {
         CFile other;
         ASSERT_TRUE(other.Open("C:\\Fonts\\f.otf", CFile::modeReadWrite | CFile::shareDenyNone));
         COpenTypeManager m;
-        EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 0);
+        EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), -1);
     }
     sim::FailCall("ReadFile");
     COpenTypeManager m;
-    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 0);
-    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\missing.otf", &entry, &revision), 0);
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), -1);
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\missing.otf", &entry, &revision), -1);
+    Put("C:\\Fonts\\empty.otf", testdata::Bytes());
+    EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\empty.otf", &entry, &revision), 0);
     EXPECT_EQ(revision, -1);
     EXPECT_EQ(m.IsTargetFont("C:\\Fonts\\f.otf", &entry, &revision), 1);
 }

@@ -73,7 +73,7 @@ TEST_F(SabunTest, ReadHeaderRefusesWhatIsNoDifferenceFile) {
     CMakeSabunData d;
     char name[33] = {};
     int revision = 0;
-    EXPECT_EQ(d.ReadHeader("C:\\host\\missing.pa", name, &revision), 0);
+    EXPECT_EQ(d.ReadHeader("C:\\host\\missing.pa", name, &revision), -1);
 }
 
 TEST_F(SabunTest, ReadFileParsesRecordsAndBlocks) {

@@ -335,3 +335,80 @@ TEST_F(WholeRunFaultsTest, EveryFileCallOfTheUpdateRunFailedWithOtherErrorsLeave
     }
     Report("update-run-file-calls", calls, "32,112");
 }
+
+// The same sweep over a /quiet run, as a deployment system starts it: no
+// window whatever fails, no font left damaged, and the exit code never says
+// success while a font the search listed is not revised.
+TEST_F(WholeRunFaultsTest, EveryCallOfAQuietRunFailedOnceShowsNothingAndNeverClaimsSuccessWrongly) {
+    INSTALL_TARGETS();
+    const std::string quiet = std::string("\"") + kExe + "\" /quiet";
+    ASSERT_TRUE(FreshMachine());
+    sim::SetCommandLine(quiet);
+    ASSERT_EQ(RunProgram(), 3010);
+    const uint64_t calls = sim::CallLog().size();
+    std::vector<Bytes> oldBytes = {Real("Sorame-Gothic-Pro-W3").installed, MaruFont(),
+                                   Real("Sorame-Mincho-Std-W5").installed};
+    std::vector<Bytes> newBytes;
+    for (const char* path : {kGothic, kMaru, kMincho}) newBytes.push_back(Get(path));
+
+    std::map<int, int> byCode;
+    int damaged = 0, unseen = 0, successUnrevised = 0;
+    for (uint64_t k = 1; k <= calls; ++k) {
+        FreshMachine();
+        sim::SetCommandLine(quiet);
+        sim::FailAnyCall(static_cast<unsigned>(k), ERROR_ACCESS_DENIED);
+        const int code = RunProgram();
+        sim::ClearFailures();
+        const std::string api = k <= sim::CallLog().size() ? sim::CallLog()[k - 1] : "?";
+        SCOPED_TRACE("call " + std::to_string(k) + " (" + api + ") failed, exit " + std::to_string(code));
+        ++byCode[code];
+        EXPECT_EQ(sim::WindowsCreated(), 0);
+        EXPECT_TRUE(sim::RestartRequests().empty());
+        EXPECT_EQ(sim::OpenHandleCount(), 0);
+
+        // Which fonts the run got to: those its log lists as found.
+        const Bytes log = Get("C:\\Windows\\Temp\\upd.log");
+        const std::string text(log.begin(), log.end());
+        int revised = 0, listedNotRevised = 0;
+        const char* paths[] = {kGothic, kMaru, kMincho};
+        for (size_t i = 0; i < 3; ++i) {
+            const Bytes now = Get(paths[i]);
+            const bool isNew = now == newBytes[i];
+            if (!isNew && now != oldBytes[i]) {
+                ++damaged;
+                ADD_FAILURE() << paths[i] << " holds neither its old nor its new bytes";
+            }
+            revised += isNew;
+            const bool listed = text.find(std::string("found ") + paths[i]) != std::string::npos;
+            if (listed && !isNew) ++listedNotRevised;
+            if (!listed && !isNew) ++unseen;
+        }
+        const bool success = code == 0 || code == 3010 || code == 1641;
+        // A font the search could not see is as unrevised as one it listed.
+        if (revised < 3 && success) {
+            ++successUnrevised;
+            ADD_FAILURE() << "success claimed with " << (3 - revised) << " font(s) not revised, "
+                          << listedNotRevised << " of them listed";
+        }
+        if (revised > 0) {
+            EXPECT_NE(code, 0) << "fonts revised, yet nothing to do";
+        }
+        if (code == 3010) {
+            EXPECT_GT(revised, 0);
+        }
+        // The log, or the fresh one a log that failed to open gives way to.
+        for (const std::string& left : FilesIn(kTempFolder)) {
+            EXPECT_TRUE(left == "upd.log" || left.compare(0, 4, "upd-") == 0) << "temporary file left: " << left;
+        }
+    }
+    std::string codes;
+    for (const auto& c : byCode) codes += " " + std::to_string(c.first) + ":" + std::to_string(c.second);
+    std::printf("FIGURE wholerun-faults quiet calls=%llu damaged=%d unseen-by-a-failed-search=%d "
+                "success-with-a-font-unrevised=%d exits%s\n",
+                static_cast<unsigned long long>(calls), damaged, unseen, successUnrevised, codes.c_str());
+    EXPECT_EQ(damaged, 0);
+    EXPECT_EQ(successUnrevised, 0);
+    EXPECT_GT(byCode[1603], 0);
+    EXPECT_GT(byCode[3010], 0);
+    sim::SetCommandLine("");
+}

@@ -277,6 +277,8 @@ public:
     virtual int ExitInstance();
     // The application's own message loop (only when InitInstance returns TRUE).
     virtual int Run();
+    // The code the process ends with.
+    void SetExitCode(int code) { m_exitCode = code; }
 
     HICON LoadIcon(UINT id) const { return ::LoadIconA(m_hInstance, MAKEINTRESOURCEA(id)); }
 

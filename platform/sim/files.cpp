@@ -66,7 +66,74 @@ bool IsLink(int dirFd, const dirent* e) {
     return ::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
+// A new file belongs to the account that made it: the Administrators group
+// for an elevated administrator, as Windows makes it.
+void NoteCreator(const struct stat& st) {
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    if (M().security.userName == "SYSTEM") {
+        M().owners[key] = sim::FileOwner::kSystem;
+    } else if (sim::RunsElevated()) {
+        M().owners.erase(key);
+    } else {
+        M().owners[key] = sim::FileOwner::kUser;
+    }
+}
+
+// A link opened as itself: its handle answers questions about the link (a
+// reparse point), and reads and writes through it fail.
+HANDLE OpenLinkItself(const std::string& host, DWORD disposition, DWORD access, DWORD share) {
+    if (disposition == CREATE_NEW) {
+        Fail(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    sim::FileHandle h;
+    h.fd = fd;
+    h.host = host;
+    h.dev = st.st_dev;
+    h.ino = st.st_ino;
+    h.access = access;
+    h.share = share;
+    h.link = true;
+    uintptr_t id = M().nextHandle;
+    M().nextHandle += 4;
+    M().files[id] = h;
+    M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(id);
+}
+
 }  // namespace
+
+namespace sim {
+
+void SetFileOwner(const char* windowsPath, FileOwner owner) {
+    struct stat st;
+    if (::lstat(HostPath(windowsPath).c_str(), &st) != 0) return;
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    if (owner == FileOwner::kAdministrators) {
+        M().owners.erase(key);
+    } else {
+        M().owners[key] = owner;
+    }
+}
+
+bool MakeFileLink(const std::string& linkPath, const std::string& targetWindowsPath) {
+    const std::string link = HostPath(linkPath.c_str());
+    const std::string target = HostPath(targetWindowsPath.c_str());
+    return !link.empty() && !target.empty() && ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+}  // namespace sim
 
 DWORD WINAPI GetLastError(void) { return M().lastError; }
 
@@ -81,6 +148,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     if (!sim::Resolve(fileName, &host)) return INVALID_HANDLE_VALUE;
 
     struct stat st;
+    if ((flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) && ::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        return OpenLinkItself(host, disposition, access, share);
+    }
     bool exists = ::stat(host.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
         // A folder opens only with backup semantics, and only to be looked
@@ -189,9 +259,20 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     uintptr_t id = M().nextHandle;
     M().nextHandle += 4;
     M().files[id] = h;
+    if (create) NoteCreator(opened);
     M().lastError = (exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) ? ERROR_ALREADY_EXISTS
                                                                                             : ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file) {
+    if (sim::Enter("SetEndOfFile")) return FALSE;
+    sim::FileHandle* h = LookUp(file);
+    if (!h) return Fail(ERROR_INVALID_HANDLE);
+    if (!(h->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const off_t at = ::lseek(h->fd, 0, SEEK_CUR);
+    if (at < 0 || ::ftruncate(h->fd, at) != 0) return Fail(ERROR_WRITE_FAULT);
+    return Succeed();
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD bytesRead, LPOVERLAPPED) {
@@ -239,6 +320,31 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD bytesW
     return TRUE;
 }
 
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    if (sim::Enter("SetFilePointer")) return INVALID_SET_FILE_POINTER;
+    sim::FileHandle* h = LookUp(file);
+    if (!h) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    if (whence < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t move = distance;
+    if (distanceHigh) move = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                                  static_cast<uint32_t>(distance));
+    const off_t at = ::lseek(h->fd, static_cast<off_t>(move), whence);
+    if (at < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(at) >> 32);
+    M().lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(static_cast<uint64_t>(at) & 0xFFFFFFFFu);
+}
+
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
     if (sim::Enter("GetFileInformationByHandle")) return FALSE;
     sim::FileHandle* h = LookUp(file);
@@ -247,6 +353,11 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     if (::fstat(h->fd, &st) != 0) return Fail(ERROR_INVALID_HANDLE);
     std::memset(information, 0, sizeof *information);
     information->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        const bool folder = ::stat(h->host.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        information->dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0u);
+    }
     if (!S_ISDIR(st.st_mode) && sim::ReadOnly(st)) information->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
     information->ftCreationTime = information->ftLastAccessTime = information->ftLastWriteTime =
         FileTimeFromUnix(st.st_mtime);

@@ -30,6 +30,7 @@ struct FileHandle {
     ino_t ino = 0;
     DWORD access = 0;
     DWORD share = 0;
+    bool link = false;  // the link itself, opened with FILE_FLAG_OPEN_REPARSE_POINT
 };
 
 struct FindHandle {
@@ -57,10 +58,14 @@ struct Machine {
     DWORD lastError = 0;
     ListingDetail listing = kListFull;
     std::vector<std::string> refusingNewFiles;  // host folders (RefuseNewFiles)
+    // Owners of host files other than the Administrators group, by identity.
+    std::map<std::pair<dev_t, ino_t>, FileOwner> owners;
 
     // System side (system.cpp).
     std::string modulePath = "C:\\Program Files\\Sorame\\Updater\\upd.exe";
     std::string tempPath = "C:\\Windows\\Temp\\";
+    std::string commandLine;        // empty: the quoted module path
+    std::string commandLineAnswer;  // what GetCommandLineA handed out last
     int64_t timeBase = 1700000000;  // 2023-11-14 22:13:20 UTC
     uint64_t sleptMs = 0;
     // Time spent listing (SetListingCost), which GetTickCount adds to the sleeps.

@@ -35,6 +35,8 @@ struct SecurityState {
     std::map<uintptr_t, std::unique_ptr<unsigned char[]>> localBlocks;
     std::map<uintptr_t, std::unique_ptr<unsigned char[]>> sids;
     std::vector<RestartRequest> restarts;
+    std::string userName = "alice";
+    DWORD session = 1;
 };
 
 struct ShellState {

@@ -238,6 +238,7 @@ std::string ClassName(HWND window) {
 }
 
 int OpenWindowCount() { return static_cast<int>(W().windows.size()); }
+int WindowsCreated() { return W().created; }
 
 
 }  // namespace sim

@@ -40,12 +40,17 @@ struct TokenGroup {
     DWORD attributes;
 };
 
+// The account the program runs as: the local system account or the user.
+SidBytes UserSid() {
+    return S().userName == "SYSTEM" ? MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID}) : MakeSid(5, {21, 1000, 2000, 3000, 1001});
+}
+
 // The logged-on user's token: the user, Everyone, Users, Authenticated
 // Users, and Administrators according to the configured rights.
 std::vector<TokenGroup> TokenGroups() {
     const DWORD on = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
     std::vector<TokenGroup> groups = {
-        {MakeSid(5, {21, 1000, 2000, 3000, 1001}), on},
+        {UserSid(), on},
         {MakeSid(1, {0}), on},
         {MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}), on},
         {MakeSid(5, {11}), on},
@@ -130,8 +135,18 @@ sim::KernelObject* Object(HANDLE h, sim::KernelObject::Kind kind) {
     return it == S().objects.end() || it->second.kind != kind ? nullptr : &it->second;
 }
 
-int MutexOpenCount(const std::string& name) {
-    auto it = S().mutexes.find(name);
+// Where a name lives: "Global\\" names in one namespace for the machine,
+// every other name (and a "Local\\" one) in the caller's session's.
+std::string MutexKey(const std::string& name) {
+    static const char kGlobal[] = "Global\\";
+    static const char kLocal[] = "Local\\";
+    if (name.compare(0, sizeof kGlobal - 1, kGlobal) == 0) return name;
+    const std::string own = name.compare(0, sizeof kLocal - 1, kLocal) == 0 ? name.substr(sizeof kLocal - 1) : name;
+    return "Session\\" + std::to_string(S().session) + "\\" + own;
+}
+
+int MutexOpenCount(const std::string& key) {
+    auto it = S().mutexes.find(key);
     return it == S().mutexes.end() ? 0 : it->second;
 }
 
@@ -149,18 +164,28 @@ int LiveLocalBlocks() { return static_cast<int>(S().localBlocks.size()); }
 int LiveSids() { return static_cast<int>(S().sids.size()); }
 
 void HoldMutexElsewhere(const std::string& name) {
-    ++S().heldElsewhere[name];
-    ++S().mutexes[name];
+    const std::string key = MutexKey(name);
+    ++S().heldElsewhere[key];
+    ++S().mutexes[key];
 }
 
 void ReleaseMutexElsewhere(const std::string& name) {
-    auto it = S().heldElsewhere.find(name);
+    const std::string key = MutexKey(name);
+    auto it = S().heldElsewhere.find(key);
     if (it == S().heldElsewhere.end()) return;
     if (--it->second == 0) S().heldElsewhere.erase(it);
-    if (--S().mutexes[name] == 0) S().mutexes.erase(name);
+    if (--S().mutexes[key] == 0) S().mutexes.erase(key);
 }
 
-bool MutexExists(const std::string& name) { return MutexOpenCount(name) > 0; }
+bool MutexExists(const std::string& name) { return MutexOpenCount(MutexKey(name)) > 0; }
+
+void SetUserName(const std::string& name) { S().userName = name; }
+void SetSession(DWORD session) { S().session = session; }
+void RunAsLocalSystem() {
+    S().userName = "SYSTEM";
+    S().session = 0;
+    S().rights = UserRights::kAdministrator;
+}
 
 void EndProgramRun() {
     Machine& m = M();
@@ -537,15 +562,16 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL, LPCSTR name) {
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!MutexOpenCount(name)) {
+    const std::string key = MutexKey(name);
+    if (!MutexOpenCount(key)) {
         Fail(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     sim::KernelObject object;
     object.kind = sim::KernelObject::kMutex;
     object.access = access;
-    object.name = name;
-    ++S().mutexes[name];
+    object.name = key;
+    ++S().mutexes[key];
     Succeed();
     return reinterpret_cast<HANDLE>(NewHandle(object));
 }
@@ -556,7 +582,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     object.kind = sim::KernelObject::kMutex;
     object.access = MUTEX_ALL_ACCESS;
     // An unnamed mutex gets a name no program can spell.
-    object.name = name ? std::string(name) : "\x01unnamed-" + std::to_string(M().nextHandle);
+    object.name = name ? MutexKey(name) : "\x01unnamed-" + std::to_string(M().nextHandle);
     const bool existed = MutexOpenCount(object.name) > 0;
     object.owned = initialOwner && !existed;
     ++S().mutexes[object.name];
@@ -577,6 +603,23 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
 }
 
 // ---------------------------------------------------------------------------
+// The account
+
+BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size) {
+    if (sim::Enter("GetUserNameA")) return FALSE;
+    if (!size) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string& name = S().userName;
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
+    if (!buffer || *size < needed) {
+        *size = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, name.c_str(), needed);
+    *size = needed;
+    return Succeed();
+}
+
+// ---------------------------------------------------------------------------
 // Restart
 
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
@@ -589,5 +632,73 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
     if (!request.privilegeEnabled && (flags & (EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF))) {
         return Fail(ERROR_PRIVILEGE_NOT_HELD);
     }
+    return Succeed();
+}
+
+// ---------------------------------------------------------------------------
+// Owners of files
+
+BOOL WINAPI EqualSid(PSID a, PSID b) {
+    if (sim::Enter("EqualSid")) return FALSE;
+    const DWORD length = SidLength(a);
+    if (!length || !SidLength(b)) return Fail(ERROR_INVALID_SID);
+    M().lastError = ERROR_SUCCESS;
+    return length == SidLength(b) && std::memcmp(a, b, length) == 0;
+}
+
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
+                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    if (owner) *owner = nullptr;
+    if (group) *group = nullptr;
+    if (dacl) *dacl = nullptr;
+    if (sacl) *sacl = nullptr;
+    if (descriptor) *descriptor = nullptr;
+    if (sim::Enter("GetSecurityInfo")) return M().lastError;
+    auto it = M().files.find(reinterpret_cast<uintptr_t>(handle));
+    if (type != SE_FILE_OBJECT || it == M().files.end()) return ERROR_INVALID_HANDLE;
+    if (what != OWNER_SECURITY_INFORMATION || !owner || !descriptor) return ERROR_INVALID_PARAMETER;
+    struct stat st;
+    if (::fstat(it->second.fd, &st) != 0) return ERROR_INVALID_HANDLE;
+    SidBytes sid = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+    auto known = M().owners.find(std::make_pair(st.st_dev, st.st_ino));
+    if (known != M().owners.end() && known->second == sim::FileOwner::kSystem) sid = MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID});
+    if (known != M().owners.end() && known->second == sim::FileOwner::kUser) sid = UserSid();
+    if (known != M().owners.end() && known->second == sim::FileOwner::kStandardUser) {
+        sid = MakeSid(5, {21, 1000, 2000, 3000, 1002});
+    }
+    // One block, as Windows returns it: the descriptor, then the owner.
+    const size_t size = sizeof(SECURITY_DESCRIPTOR) + sid.size();
+    std::unique_ptr<unsigned char[]> block(new unsigned char[size]());
+    unsigned char* sidAt = block.get() + sizeof(SECURITY_DESCRIPTOR);
+    std::memcpy(sidAt, sid.data(), sid.size());
+    SECURITY_DESCRIPTOR sd;
+    std::memset(&sd, 0, sizeof sd);
+    sd.Revision = SECURITY_DESCRIPTOR_REVISION;
+    sd.Owner = sidAt;
+    std::memcpy(block.get(), &sd, sizeof sd);
+    *owner = sidAt;
+    *descriptor = block.get();
+    S().localBlocks[reinterpret_cast<uintptr_t>(block.get())] = std::move(block);
+    M().lastError = ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS what, LPVOID information, DWORD length,
+                                LPDWORD returned) {
+    if (sim::Enter("GetTokenInformation")) return FALSE;
+    const sim::KernelObject* token = Object(handle, sim::KernelObject::kToken);
+    if (!token) return Fail(ERROR_INVALID_HANDLE);
+    if (!(token->access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED);
+    if (what != TokenUser || !returned) return Fail(ERROR_INVALID_PARAMETER);
+    const SidBytes sid = UserSid();
+    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    *returned = needed;
+    if (!information || length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    unsigned char* at = static_cast<unsigned char*>(information);
+    std::memcpy(at + sizeof(TOKEN_USER), sid.data(), sid.size());
+    TOKEN_USER user;
+    user.User.Sid = at + sizeof(TOKEN_USER);
+    user.User.Attributes = 0;
+    std::memcpy(at, &user, sizeof user);
     return Succeed();
 }

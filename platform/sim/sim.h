@@ -97,6 +97,10 @@ void RefuseNewFiles(const std::string& windowsFolder);
 void SetModulePath(const std::string& windowsPath);
 void SetTempPath(const std::string& windowsPath);
 
+// The command line GetCommandLineA answers, program name first, as Windows
+// passes it; empty (the default) gives the quoted program path alone.
+void SetCommandLine(const std::string& commandLine);
+
 // The simulated clock.  _time64 answers the time set here plus whatever the
 // program has slept since; Sleep advances the clock and returns at once.
 void SetTime(int64_t secondsSince1970);
@@ -166,6 +170,31 @@ bool ThreadImpersonating();
 int OpenObjectCount();
 int LiveLocalBlocks();
 int LiveSids();
+
+// The account the program runs as (GetUserNameA; default "alice") and the
+// session its process belongs to (default 1, a person's logon; 0 is where
+// services and deployment agents run, with no one at a screen).  Mutex
+// names live in the session's namespace unless they begin with "Global\\";
+// the names the functions below take are spelt as the program in the
+// current session would spell them.
+void SetUserName(const std::string& name);
+void SetSession(DWORD session);
+// The local system account in session 0, with its administrator's rights.
+void RunAsLocalSystem();
+
+// Who owns a file.  Files the tests make belong to the Administrators
+// group; a file the program creates belongs to the account it runs as (the
+// group when elevated); another standard user's file is one they planted.
+// kUser is the logged-on user the program may run as; kStandardUser
+// another one.
+enum class FileOwner { kAdministrators, kSystem, kUser, kStandardUser };
+// Keyed by the host file's identity, which a new file may take again once
+// the old one is removed: a test that writes a file on the host sets its
+// owner (the fixtures' Put does).
+void SetFileOwner(const char* windowsPath, FileOwner owner);
+// A host symbolic link at linkPath (a file link as a standard user may make
+// one in a folder open to them) to target, which need not exist.
+bool MakeFileLink(const std::string& linkPath, const std::string& targetWindowsPath);
 
 // Named mutexes.  A name held "elsewhere" behaves as if another process had
 // created it and keeps it open until released here.

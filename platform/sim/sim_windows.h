@@ -96,6 +96,9 @@ RECT TemplateRect(HWND window);
 DWORD WindowStyle(HWND window);
 std::string ClassName(HWND window);
 int OpenWindowCount();
+// Windows (dialogs and their controls) made since the last Reset, whether
+// still there or not: none for a program that must show nothing.
+int WindowsCreated();
 
 // Where windows stand, in pixels.  The screen is 1024 x 768 with a task bar
 // of 40 pixels at the bottom.  A dialog stands where the program last put it

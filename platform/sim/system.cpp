@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -98,6 +100,7 @@ namespace sim {
 
 void SetModulePath(const std::string& windowsPath) { M().modulePath = windowsPath; }
 void SetTempPath(const std::string& windowsPath) { M().tempPath = windowsPath; }
+void SetCommandLine(const std::string& commandLine) { M().commandLine = commandLine; }
 void SetTime(int64_t secondsSince1970) {
     M().timeBase = secondsSince1970;
     M().sleptMs = 0;
@@ -345,4 +348,148 @@ __time64_t _time64(__time64_t* timer) {
     const __time64_t now = static_cast<__time64_t>(M().timeBase + static_cast<int64_t>(M().sleptMs / 1000));
     if (timer) *timer = now;
     return now;
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME out) {
+    sim::Enter("GetLocalTime");  // cannot fail; counted like every call
+    if (!out) return;
+    const time_t seconds = static_cast<time_t>(M().timeBase + static_cast<int64_t>(M().sleptMs / 1000));
+    struct tm parts;
+    gmtime_r(&seconds, &parts);
+    out->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    out->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    out->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    out->wDay = static_cast<WORD>(parts.tm_mday);
+    out->wHour = static_cast<WORD>(parts.tm_hour);
+    out->wMinute = static_cast<WORD>(parts.tm_min);
+    out->wSecond = static_cast<WORD>(parts.tm_sec);
+    out->wMilliseconds = static_cast<WORD>(M().sleptMs % 1000);
+}
+
+// Windows builds the answer once at the process's start and never fails it;
+// it is not counted, so that a sweep of failures never spends one on it.
+LPSTR WINAPI GetCommandLineA(void) {
+    M().commandLineAnswer = M().commandLine.empty() ? "\"" + M().modulePath + "\"" : M().commandLine;
+    return &M().commandLineAnswer[0];
+}
+
+namespace {
+
+// UTF-8 <-> UTF-16 for the code-page functions; false on a malformed sequence.
+bool Utf16FromUtf8(const std::string& utf8, std::u16string* out) {
+    out->clear();
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (extra < 0 || i + static_cast<size_t>(extra) >= utf8.size() + (extra == 0)) return false;
+        uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char t = static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        i += static_cast<size_t>(extra) + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return true;
+}
+
+std::string Utf8FromUtf16(const char16_t* wide, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t cp = wide[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            cp = 0xFFFD;  // a lone surrogate
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// A length of -1 takes the text up to and with its terminator; a target
+// length of 0 asks for the length needed.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int length, LPWSTR wide, int wideLength) {
+    if (sim::Enter("MultiByteToWideChar")) return 0;
+    if (!multiByte || length < -1 || wideLength < 0 || (codePage != CP_ACP && codePage != CP_UTF8)) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string text = length == -1 ? std::string(multiByte, std::strlen(multiByte) + 1)
+                                          : std::string(multiByte, static_cast<size_t>(length));
+    std::string utf8 = text;
+    if (codePage == CP_ACP && !sim::Utf8FromAnsi(text, &utf8)) {
+        Fail(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    std::u16string units;
+    if (!Utf16FromUtf8(utf8, &units)) {
+        Fail(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (wideLength == 0) {
+        Succeed();
+        return static_cast<int>(units.size());
+    }
+    if (!wide || units.size() > static_cast<size_t>(wideLength)) {
+        Fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(wide, units.data(), units.size() * sizeof(char16_t));
+    Succeed();
+    return static_cast<int>(units.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR multiByte,
+                               int multiByteLength, LPCSTR, LPBOOL usedDefaultChar) {
+    if (sim::Enter("WideCharToMultiByte")) return 0;
+    if (usedDefaultChar) *usedDefaultChar = FALSE;
+    if (!wide || wideLength < -1 || multiByteLength < 0 || (codePage != CP_ACP && codePage != CP_UTF8)) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t n = 0;
+    if (wideLength == -1) {
+        while (wide[n]) ++n;
+        ++n;
+    } else {
+        n = static_cast<size_t>(wideLength);
+    }
+    std::string out = Utf8FromUtf16(wide, n);
+    if (codePage == CP_ACP) out = sim::AnsiFromUtf8(out);
+    if (multiByteLength == 0) {
+        Succeed();
+        return static_cast<int>(out.size());
+    }
+    if (!multiByte || out.size() > static_cast<size_t>(multiByteLength)) {
+        Fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(multiByte, out.data(), out.size());
+    Succeed();
+    return static_cast<int>(out.size());
 }

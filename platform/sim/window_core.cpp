@@ -48,6 +48,7 @@ void NoteFor(HWND h, UiEvent::Kind kind, const std::string& text, long long valu
 HWND NewWindowHandle() {
     const uintptr_t h = W().nextHandle;
     W().nextHandle += 4;
+    ++W().created;
     return reinterpret_cast<HWND>(h);
 }
 

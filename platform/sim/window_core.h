@@ -85,6 +85,7 @@ struct Resource {
 struct WindowState {
     std::map<uintptr_t, Window> windows;
     uintptr_t nextHandle = 0x10000;
+    int created = 0;  // windows made since the reset, controls included
     uint64_t showCounter = 0;
     std::deque<MSG> queue;
     bool quitPosted = false;

@@ -70,6 +70,8 @@ typedef BOOL* LPBOOL;
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 // Needed to open a folder at all.
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+// Opens a link at the path's last name itself, never what it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
 // System error codes the simulated machine reports.
 #define ERROR_SUCCESS 0L
@@ -195,6 +197,8 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
+// Ends the file at the handle's position.
+BOOL WINAPI SetEndOfFile(HANDLE file);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 
 // Time.  Sleep runs on the simulated machine's clock and never waits.
@@ -202,6 +206,43 @@ void WINAPI Sleep(DWORD milliseconds);
 // Milliseconds since the system started; wraps after 49.7 days, so only
 // differences of two readings are meaningful.
 DWORD WINAPI GetTickCount(void);
+
+// The local time to the millisecond; on the simulated machine its clock
+// (local time is UTC there).
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+
+// The process's command line as it was started, program name first.
+LPSTR WINAPI GetCommandLineA(void);
+
+// Moving a file's position (appending to a file).
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod);
+
+// Text in other code pages: the ANSI code page (932) and UTF-8, through
+// UTF-16.
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength, LPWSTR wide,
+                               int wideLength);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR multiByte,
+                               int multiByteLength, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 
 // The run-time library's 64-bit time.  A 32-bit glibc declares a
 // __time64_t of its own (the same 64-bit count); elsewhere it is ours.

@@ -82,6 +82,7 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 } SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
 
 #define SECURITY_NT_AUTHORITY {{0, 0, 0, 0, 0, 5}}
+#define SECURITY_LOCAL_SYSTEM_RID 0x00000012u
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020u
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220u
 #define DOMAIN_ALIAS_RID_USERS 0x00000221u
@@ -155,6 +156,17 @@ BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR securityDescriptor, B
 BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR securityDescriptor, PSID group, BOOL groupDefaulted);
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID owner, BOOL ownerDefaulted);
 BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR securityDescriptor);
+BOOL WINAPI EqualSid(PSID sid1, PSID sid2);
+
+// The security of an open object (aclapi.h).  Only a file's owner is
+// simulated: *owner points into *securityDescriptor, which the caller frees
+// with LocalFree.  Returns a system error code, not a BOOL.
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT } SE_OBJECT_TYPE;
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo,
+                             PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                             PSECURITY_DESCRIPTOR* securityDescriptor);
 
 // ---------------------------------------------------------------------------
 // Tokens, impersonation, the access check
@@ -229,6 +241,19 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR securityDescriptor, HANDLE clientTo
                         PGENERIC_MAPPING genericMapping, PPRIVILEGE_SET privilegeSet, LPDWORD privilegeSetLength,
                         LPDWORD grantedAccess, LPBOOL accessStatus);
 
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+#define SECURITY_MAX_SID_SIZE 68
+// Only TokenUser is simulated: the account's SID, inside the caller's buffer.
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                DWORD informationLength, LPDWORD returnLength);
+
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges, PTOKEN_PRIVILEGES newState,
                                   DWORD bufferLength, PTOKEN_PRIVILEGES previousState, LPDWORD returnLength);
@@ -239,9 +264,17 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges,
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_ALL_ACCESS 0x001F0001u
 
+// Names are looked up in the namespace of the caller's session unless they
+// begin with "Global\\" (one namespace for the whole machine); "Local\\"
+// names the session's own.
 HANDLE WINAPI OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCSTR name);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+// ---------------------------------------------------------------------------
+// The account the program runs as
+
+BOOL WINAPI GetUserNameA(LPSTR buffer, LPDWORD size);
 
 // ---------------------------------------------------------------------------
 // Ending the session

@@ -45,6 +45,10 @@ void SimMachineTest::Put(const std::string& windowsPath, const Bytes& bytes) {
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << host;
+    out.close();
+    // An administrator's file, even where a removed file of another owner
+    // left its identity to be taken again.
+    sim::SetFileOwner(windowsPath.c_str(), sim::FileOwner::kAdministrators);
 }
 
 Bytes SimMachineTest::Get(const std::string& windowsPath) {

@@ -7,7 +7,7 @@
 #include <strings.h>
 
 #include <cstring>
-#include <cwchar>
+#include <string_view>
 #include <set>
 
 #include "platform/sim/machine.h"
@@ -95,7 +95,7 @@ NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWST
                                             ULONG flags) {
     if (const NTSTATUS s = Entered("BCryptOpenAlgorithmProvider")) return s;
     if (!algorithm || !algId || implementation || flags != 0) return STATUS_INVALID_PARAMETER;
-    if (std::wcscmp(algId, BCRYPT_SHA256_ALGORITHM) != 0) return STATUS_NOT_FOUND;
+    if (std::u16string_view(algId) != BCRYPT_SHA256_ALGORITHM) return STATUS_NOT_FOUND;
     *algorithm = reinterpret_cast<BCRYPT_ALG_HANDLE>(kSha256Provider);
     return STATUS_SUCCESS;
 }
@@ -104,7 +104,7 @@ NTSTATUS WINAPI BCryptGetProperty(void* object, LPCWSTR property, PUCHAR output,
                                   ULONG flags) {
     if (const NTSTATUS s = Entered("BCryptGetProperty")) return s;
     if (!IsProvider(object) || !property || !result || flags != 0) return STATUS_INVALID_PARAMETER;
-    if (std::wcscmp(property, BCRYPT_OBJECT_LENGTH) != 0) return STATUS_NOT_FOUND;
+    if (std::u16string_view(property) != BCRYPT_OBJECT_LENGTH) return STATUS_NOT_FOUND;
     if (!output || outputSize < sizeof(ULONG)) return STATUS_INVALID_PARAMETER;
     std::memcpy(output, &kHashObjectSize, sizeof(ULONG));
     *result = sizeof(ULONG);

@@ -15,8 +15,6 @@ typedef void* BCRYPT_ALG_HANDLE;
 typedef void* BCRYPT_HASH_HANDLE;
 typedef unsigned char UCHAR;
 typedef UCHAR* PUCHAR;
-typedef wchar_t WCHAR;
-typedef const WCHAR* LPCWSTR;
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
@@ -24,8 +22,9 @@ typedef const WCHAR* LPCWSTR;
 #define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define BCRYPT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
-#define BCRYPT_SHA256_ALGORITHM L"SHA256"
-#define BCRYPT_OBJECT_LENGTH L"ObjectLength"
+// Wide strings are UTF-16, as on Windows.
+#define BCRYPT_SHA256_ALGORITHM u"SHA256"
+#define BCRYPT_OBJECT_LENGTH u"ObjectLength"
 
 // path: a full path; the simulated machine has one library, bcrypt.dll in
 // the system folder (unless sim::SetSystemCryptography(false)).

@@ -79,6 +79,15 @@ bool IsFontsFolder(const char* folder) {
     return true;
 }
 
+// The next entry of a listing.  Only ERROR_NO_MORE_FILES ends a listing for
+// good: a call that fails part-way is made once more, the handle keeping
+// its place, so that one bad moment does not drop the rest of the folder
+// (a font in it, or a difference file) without a word.
+bool ListNext(HANDLE listing, WIN32_FIND_DATAA* found) {
+    if (FindNextFileA(listing, found)) return true;
+    return GetLastError() != ERROR_NO_MORE_FILES && FindNextFileA(listing, found);
+}
+
 // The identity of the file or folder at path; false when it cannot be had.
 // Only its attributes are asked for, with every kind of sharing, so that
 // no one who has the file open, or opens it meanwhile, is disturbed.
@@ -201,7 +210,7 @@ int CFolderCheckCtrl::ScanDiffFolder() {
             }
             break;
         }
-    } while (FindNextFileA(listing, &found));
+    } while (ListNext(listing, &found));
     if (ListingCut(GetLastError())) NoteFailure("listing-cut", hostFolder, GetLastError());
     FindClose(listing);
     return 1;
@@ -365,7 +374,7 @@ int CFolderCheckCtrl::ListFolder(const char* folder, SearchStatusCallbackFn call
         // Cheap name tests first; identification reads the whole file.
         if (std::strstr(name, ".otf")) TestFontFile(folder, name);
         TestDownloadCopy(folder, name);
-    } while (FindNextFileA(listing, &found));
+    } while (ListNext(listing, &found));
     if (result == 1 && ListingCut(GetLastError())) NoteFailure("listing-cut", folder, GetLastError());
     FindClose(listing);
     return result;
@@ -447,7 +456,7 @@ int CFolderCheckCtrl::SearchUserFontFolders(SearchStatusCallbackFn callback, voi
         CString folder;
         folder.Format("%s%s\\%s", static_cast<const char*>(profileRoot), found.cFileName, kUserFontFolder);
         folders.emplace_back(static_cast<const char*>(folder));
-    } while (FindNextFileA(listing, &found));
+    } while (ListNext(listing, &found));
     if (ListingCut(GetLastError())) NoteFailure("listing-cut", profileRoot, GetLastError());
     FindClose(listing);
 

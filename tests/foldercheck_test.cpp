@@ -359,6 +359,28 @@ TEST_F(FolderCheckTest, AFolderThatCannotBeListedIsSkipped) {
     EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\B\\Sorame-Gothic-Pro-W3.otf"}));
 }
 
+// A listing that fails once part-way drops nothing: neither the rest of a
+// folder of the walk nor a difference file of the host folder.
+TEST_F(FolderCheckTest, AListingThatFailsOncePartWayDropsNothing) {
+    StandardHost();
+    for (int i = 0; i < 5; ++i) Put("C:\\A\\file" + std::to_string(i) + ".dat", {});
+    PutGothic("C:\\A\\Sorame-Gothic-Pro-W3.otf");
+    PutMincho("C:\\Sorame-Mincho-Std-W5.otf");
+    const uint64_t before = sim::CallCount("FindNextFileA");
+    GetFolderCheckCtrl()->SearchFonts(nullptr, nullptr);
+    const std::vector<std::string> all = FoundPaths(GetFolderCheckCtrl());
+    ASSERT_EQ(all.size(), 2u);
+    const uint64_t calls = sim::CallCount("FindNextFileA") - before;
+    for (uint64_t n = 1; n <= calls; ++n) {
+        ReleaseFolderCheckCtrl();
+        sim::FailCall("FindNextFileA", static_cast<unsigned>(n));
+        CFolderCheckCtrl* c = GetFolderCheckCtrl();
+        c->SearchFonts(nullptr, nullptr);
+        EXPECT_EQ(c->GetDiffFileCount(), 2) << n;
+        EXPECT_EQ(FoundPaths(c), all) << n;
+    }
+}
+
 TEST_F(FolderCheckTest, AFontThatCannotBeReadIsNotRecorded) {
     StandardHost();
     PutGothic("C:\\Sorame-Gothic-Pro-W3.otf");

@@ -2,10 +2,13 @@
 // and a clear message with its own exit code for every bad input.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -664,8 +667,52 @@ TEST_F(PatoolTest, ReleaseTouchesNoFolderItDidNotMakeAndKeepsOtherDifferenceFile
     EXPECT_EQ(o.code, patool::kExitWriteFailed) << o.err;
     EXPECT_NE(o.err.find("Other-Line-W3.pa"), std::string::npos) << o.err;
     EXPECT_TRUE(Read(outDir + "/host/Other-Line-W3.pa") == other);
-    // The release's own file and its manifest, and the other line's file.
+    // The earlier release's difference file and manifest, and the other line's file.
     EXPECT_EQ(std::distance(fs::directory_iterator(outDir + "/host"), fs::directory_iterator()), 3);
+}
+
+// Another product line's release moving into the same OUT_DIR meanwhile
+// (played by the test, which holds OUT_DIR as a release does while it moves
+// in, and puts its file there once this run has begun): this run refuses
+// and keeps that file, whenever it was put there.  An OUT_DIR that is a link
+// to nowhere is refused, and left.
+TEST_F(PatoolTest, ReleaseRefusesWhatAnotherReleaseMovedInMeanwhile) {
+    const std::string oldDir = PathOf("old"), newDir = PathOf("new"), outDir = PathOf("out");
+    fs::create_directories(oldDir);
+    fs::create_directories(newDir);
+    fs::create_directories(outDir);
+    Put("old/" + std::string(g_fontFileNames[0]), testdata::SmallFont(0x10000, "Sorame Test Row 0"));
+    Put("new/" + std::string(g_fontFileNames[0]), testdata::SmallFont(0x10200, "Sorame Test Row 0"));
+    fs::create_symlink(PathOf("nowhere/out"), PathOf("link"));
+    EXPECT_EQ(Run({"release", oldDir, newDir, PathOf("link")}).code, patool::kExitWriteFailed);
+    EXPECT_TRUE(fs::is_symlink(PathOf("link")));
+
+    const int held = ::open(outDir.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Outcome o;
+    std::atomic<bool> ended{false};
+    std::thread run([&] {
+        o = Run({"release", oldDir, newDir, outDir});
+        ended = true;
+    });
+    auto staging = [&] {
+        for (const auto& e : fs::directory_iterator(m_dir)) {
+            if (e.path().filename().string().rfind(".out.patool-staging-", 0) == 0) return true;
+        }
+        return false;
+    };
+    // Its staging folder is made after its first look at OUT_DIR.
+    for (int i = 0; i < 3000 && !staging() && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Bytes other = testdata::BytesOf("another line's difference file");
+    fs::create_directories(outDir + "/host");
+    Put("out/host/Other-Line-W3.pa", other);
+    ::flock(held, LOCK_UN);
+    ::close(held);
+    run.join();
+    EXPECT_EQ(o.code, patool::kExitWriteFailed) << o.err;
+    EXPECT_TRUE(Read(outDir + "/host/Other-Line-W3.pa") == other);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outDir + "/host"), fs::directory_iterator()), 1);
+    EXPECT_FALSE(staging());
 }
 
 // A release killed at any moment leaves OUT_DIR with the previous release or

@@ -317,6 +317,29 @@ private:
     int m_lock = -1;
 };
 
+// A lock on the folder itself, held while a run looks at what OUT_DIR holds
+// and moves its release in.  Only runs of this tool take it, each for a
+// moment; one that cannot have it within about ten seconds gives up.
+class OutDirLock {
+public:
+    ~OutDirLock() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    bool Take(const fs::path& dir) {
+        m_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0) return false;
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) return false;
+            ::usleep(10000);
+        }
+        return false;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 // Puts from in the place of to in one step: exchanged with what is there
 // (which is then at from), or renamed when nothing is.  A run killed at any
 // moment leaves to as it was or as it is to be.  *exchanged says which.
@@ -370,7 +393,9 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
             return Fail(err, Failure{kExitUsage, "'" + updater + "' is not a Windows program"});
         }
     }
-    const bool outExisted = fs::exists(outDir, ec);
+    // A link that leads nowhere is there all the same: refused as not a
+    // folder, never taken for an OUT_DIR to make (and to remove again).
+    const bool outExisted = fs::exists(fs::symlink_status(outDir, ec));
     if (outExisted && !fs::is_directory(outDir, ec)) {
         return Fail(err, Failure{kExitWriteFailed, "'" + outDir.string() + "' is not a folder"});
     }
@@ -546,6 +571,21 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         return anomalies.empty() ? kExitUsage : AnomalyExit(anomalies);
     }
 
+    // Another release into the same OUT_DIR may have moved its host/ in
+    // since the first look, or be about to: the last look and the moves are
+    // made under a lock on OUT_DIR itself, so that neither run replaces
+    // what the other has just put there without a word.
+    fs::create_directories(outDir, ec);
+    if (!fs::is_directory(outDir, ec)) {
+        removeStaging();
+        return Fail(err, Failure{kExitWriteFailed, "cannot make the folder '" + outDir.string() + "'"});
+    }
+    OutDirLock outLock;
+    if (!outLock.Take(outDir)) {
+        removeStaging();
+        return Fail(err, Failure{kExitWriteFailed, "cannot lock '" + outDir.string() + "': another release may be "
+                                                   "writing into it"});
+    }
     // The host folder's difference files as they are now, against the ones
     // made: the folder may have changed while the fonts were made.
     std::vector<std::string> made;
@@ -563,8 +603,7 @@ int Release(const std::vector<std::string>& dirs, const std::string& updater, bo
         }
     }
     std::string why;
-    const bool written = (updater.empty() || WriteHost((staging / kUpdaterName).string(), updaterBytes)) &&
-                         (fs::create_directories(outDir, ec), fs::is_directory(outDir, ec));
+    const bool written = updater.empty() || WriteHost((staging / kUpdaterName).string(), updaterBytes);
     if (!written || !MoveIntoPlace(staging, outDir, !updater.empty(), &why)) {
         removeStaging();
         return Fail(err, Failure{kExitWriteFailed, why.empty() ? "cannot write '" + updaterOut.string() + "'" : why});

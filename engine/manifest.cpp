@@ -3,6 +3,8 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <set>
+#include <utility>
 
 #include "platform/framework/cstring.h"
 
@@ -38,15 +40,21 @@ bool SoundFileName(const std::string& name) {
     return true;
 }
 
-// One digest line: "<hex>  <name>" or "<hex> *<name>", as sha256sum writes
-// them in text and binary mode.
-bool ParseDigestLine(const std::string& line, ReleaseManifestLine* out) {
-    if (line.size() < kHexLength + 3) return false;
+// The digest whose 64 hexadecimal digits begin line; false when they do not.
+bool ReadDigest(const std::string& line, BYTE digest[kDigestSize]) {
+    if (line.size() < kHexLength) return false;
     for (uint64_t i = 0; i < kDigestSize; ++i) {
         const int high = HexValue(static_cast<BYTE>(line[2 * i])), low = HexValue(static_cast<BYTE>(line[2 * i + 1]));
         if (high < 0 || low < 0) return false;
-        out->digest[i] = static_cast<BYTE>(high << 4 | low);
+        digest[i] = static_cast<BYTE>(high << 4 | low);
     }
+    return true;
+}
+
+// One digest line: "<hex>  <name>" or "<hex> *<name>", as sha256sum writes
+// them in text and binary mode.
+bool ParseDigestLine(const std::string& line, ReleaseManifestLine* out) {
+    if (line.size() < kHexLength + 3 || !ReadDigest(line, out->digest)) return false;
     if (line[kHexLength] != ' ' || (line[kHexLength + 1] != ' ' && line[kHexLength + 1] != '*')) return false;
     std::string name = line.substr(kHexLength + 2);
     out->kind = ReleaseManifestLine::kFile;
@@ -87,15 +95,16 @@ bool ParseReleaseManifest(const BYTE* text, uint64_t length, std::vector<Release
         const std::string& self = texts[texts.size() - 2];
         std::string above;
         for (size_t i = 0; i + 2 < texts.size(); ++i) above += texts[i] + "\n";
-        ReleaseManifestLine selfLine;
-        BYTE digest[kDigestSize];
+        BYTE said[kDigestSize], digest[kDigestSize];
         if (self.size() != kHexLength + 2 + std::strlen(kSelfName) || self.compare(kHexLength, 2, "  ") != 0 ||
-            self.compare(kHexLength + 2, std::string::npos, kSelfName) != 0 ||
-            !ParseDigestLine(self.substr(0, kHexLength) + "  x", &selfLine) ||
+            self.compare(kHexLength + 2, std::string::npos, kSelfName) != 0 || !ReadDigest(self, said) ||
             !Sha256Of(reinterpret_cast<const BYTE*>(above.data()), above.size(), digest) ||
-            std::memcmp(digest, selfLine.digest, kDigestSize) != 0) {
+            std::memcmp(digest, said, kDigestSize) != 0) {
             return false;
         }
+        // Each file's digest of each kind once: a set, so that a manifest
+        // of many lines costs no more than reading it.
+        std::set<std::pair<std::string, int>> seen;
         for (size_t i = 1; i + 2 < texts.size(); ++i) {
             const std::string& line = texts[i];
             if (line.empty() || line[0] == '#') continue;
@@ -104,12 +113,10 @@ bool ParseReleaseManifest(const BYTE* text, uint64_t length, std::vector<Release
                 lines->clear();
                 return false;
             }
-            for (const ReleaseManifestLine& earlier : *lines) {
-                // Two digests of one thing: which one holds cannot be told.
-                if (earlier.kind == parsed.kind && earlier.fileName == parsed.fileName) {
-                    lines->clear();
-                    return false;
-                }
+            // Two digests of one thing: which one holds cannot be told.
+            if (!seen.emplace(parsed.fileName, parsed.kind).second) {
+                lines->clear();
+                return false;
             }
             lines->push_back(parsed);
         }

@@ -41,12 +41,6 @@ log "preparing a fresh Wine prefix"
 prepare_machine "$winbuild/upd.exe" "$patool" "$fonts"
 
 failures=0
-check() {  # check WHAT CONDITION...
-  local what=$1
-  shift
-  if "$@"; then log "ok: $what"; else log "FAILED: $what"; failures=$((failures + 1)); fi
-}
-same() { cmp -s "$1" "$2"; }
 
 # ---- The program on today's Windows: its resources, DPI and placement ----
 # The manifest, version information, icon sizes and About box, read back

@@ -294,3 +294,11 @@ wait_main_dialog() {
   return 1
 }
 
+# check WHAT CONDITION...: runs the condition and logs the outcome; each
+# failure adds one to $failures, which the script reports at its end.
+check() {
+  local what=$1
+  shift
+  if "$@"; then log "ok: $what"; else log "FAILED: $what"; failures=$((failures + 1)); fi
+}
+same() { cmp -s "$1" "$2"; }

@@ -36,12 +36,6 @@ mkdir -p "$C/deploy"
 printf '@"C:\\Program Files\\Sorame\\Updater\\upd.exe" %%*\r\n@echo exit=%%ERRORLEVEL%%\r\n' >"$C/deploy/run.bat"
 
 failures=0
-check() {  # check WHAT CONDITION...
-  local what=$1
-  shift
-  if "$@"; then log "ok: $what"; else log "FAILED: $what"; failures=$((failures + 1)); fi
-}
-same() { cmp -s "$1" "$2"; }
 # run ARGS...: the program's exit code, all of it.
 run() {
   # cmd.exe ends with the program's code too, which is no failure here.

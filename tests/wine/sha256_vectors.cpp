@@ -6,20 +6,14 @@
 
 #include "engine/manifest.h"
 #include "engine/sha256.h"
+#include "tests/support/sha256_vectors.h"
 
 int main() {
-    const struct {
-        std::string message;
-        const char* digest;
-    } vectors[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
+    size_t count = 0;
+    const testdata::Sha256Vector* vectors = testdata::Sha256Vectors(&count);
     int wrong = 0;
-    for (const auto& v : vectors) {
+    for (size_t i = 0; i < count; ++i) {
+        const testdata::Sha256Vector& v = vectors[i];
         BYTE digest[kDigestSize];
         const bool made = Sha256Of(reinterpret_cast<const BYTE*>(v.message.data()), v.message.size(), digest);
         const std::string hex = made ? DigestHex(digest) : "(no digest)";

@@ -6,6 +6,9 @@
 #include <set>
 #include <utility>
 
+#include "engine/manager.h"
+#include "engine/release.h"
+#include "engine/sabuncheck.h"
 #include "platform/framework/cstring.h"
 
 namespace {
@@ -165,6 +168,23 @@ ReleaseDigests ReadReleaseDigests(const char* paPath) {
     delete[] text;
     if (!parsed) return refused;
     return DigestsOf(lines, slash + 1);
+}
+
+bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
+                    uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines) {
+    CMakeSabunData data;
+    if (!data.ReadBytes(pa, paLength) || CheckSabunData(data, &old, nullptr) != 0) return false;
+    std::vector<ReleaseManifestLine> made(3);
+    for (int kind = ReleaseManifestLine::kFile; kind <= ReleaseManifestLine::kResult; ++kind) {
+        made[static_cast<size_t>(kind)].fileName = fileName;
+        made[static_cast<size_t>(kind)].kind = static_cast<ReleaseManifestLine::Kind>(kind);
+    }
+    if (!Sha256Of(pa, paLength, made[0].digest) || !old.TakenDigest(data, made[1].digest) ||
+        !ReleasedFontDigest(release, releaseLength, made[2].digest)) {
+        return false;
+    }
+    lines->swap(made);
+    return true;
 }
 
 std::string FormatReleaseManifest(const std::vector<ReleaseManifestLine>& lines) {

@@ -28,6 +28,8 @@
 
 #include "engine/sha256.h"
 
+class COpenTypeManager;
+
 static const char kReleaseManifestName[] = "release.sha256";
 // A manifest larger than this is refused unread: a line is under 340 bytes,
 // and a folder holds a few dozen files.
@@ -65,6 +67,14 @@ ReleaseDigests DigestsOf(const std::vector<ReleaseManifestLine>& lines, const ch
 // file: kUnlisted when the folder has none.  Never reads more than
 // kMaxManifestLength bytes.
 ReleaseDigests ReadReleaseDigests(const char* paPath);
+
+// The three lines that list the difference file pa (paLength bytes), named
+// fileName, made to turn the font `old` has loaded into release: the file's
+// digest, that of the font's bytes it takes, that of the release.  False,
+// with *lines as it was, when the file cannot be read or does not fit the
+// font, or a digest cannot be had.
+bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
+                    uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines);
 
 // A manifest's text holding lines in order, with its first and last lines,
 // the comments that tell a reader what it is and its own digest; "" when

@@ -375,16 +375,10 @@ bool PrepareRelease() {
     FreshMachine();
     Put(kFontPath, s.font.data(), s.font.size());
     COpenTypeManager m;
-    CMakeSabunData data;
-    std::vector<ReleaseManifestLine> lines(3);
-    for (int kind = ReleaseManifestLine::kFile; kind <= ReleaseManifestLine::kResult; ++kind) {
-        lines[static_cast<size_t>(kind)].fileName = kDiffName;
-        lines[static_cast<size_t>(kind)].kind = static_cast<ReleaseManifestLine::Kind>(kind);
-    }
+    std::vector<ReleaseManifestLine> lines;
     if (m.LoadFont(kFontPath, nullptr, nullptr, 1, 0) != kReviseOk ||
-        !data.ReadBytes(s.diff.data(), static_cast<uint32_t>(s.diff.size())) ||
-        !Sha256Of(s.diff.data(), s.diff.size(), lines[0].digest) || !m.TakenDigest(data, lines[1].digest) ||
-        !ReleasedFontDigest(s.release.data(), s.release.size(), lines[2].digest)) {
+        !ReleaseLinesOf(m, s.diff.data(), static_cast<uint32_t>(s.diff.size()), s.release.data(), s.release.size(),
+                        kDiffName, &lines)) {
         return false;
     }
     s.manifest = FormatReleaseManifest(lines);

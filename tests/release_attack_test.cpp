@@ -53,19 +53,10 @@ protected:
         Put(kFont, r.installed);
         Put(kPa, r.diff);
         MakeFolder("C:\\Windows\\Temp");
-        r.lines.assign(3, ReleaseManifestLine());
         COpenTypeManager m;
-        CMakeSabunData data;
-        if (m.LoadFont(kFont, nullptr, nullptr, 1, 0) != kReviseOk ||
-            !data.ReadBytes(r.diff.data(), static_cast<uint32_t>(r.diff.size()))) {
-            return false;
-        }
-        for (int k = 0; k < 3; ++k) {
-            r.lines[k].fileName = kName;
-            r.lines[k].kind = static_cast<ReleaseManifestLine::Kind>(k);
-        }
-        return Sha256Of(r.diff.data(), r.diff.size(), r.lines[0].digest) && m.TakenDigest(data, r.lines[1].digest) &&
-               ReleasedFontDigest(r.release.data(), r.release.size(), r.lines[2].digest);
+        return m.LoadFont(kFont, nullptr, nullptr, 1, 0) == kReviseOk &&
+               ReleaseLinesOf(m, r.diff.data(), static_cast<uint32_t>(r.diff.size()), r.release.data(),
+                              r.release.size(), kName, &r.lines);
     }
 
     std::string Text(const std::vector<ReleaseManifestLine>& lines) const { return FormatReleaseManifest(lines); }

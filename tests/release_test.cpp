@@ -114,7 +114,9 @@ TEST_F(ReleaseTest, AManifestIsReadWholeOrRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(ParseReleaseManifest(reinterpret_cast<const BYTE*>(c.text.data()), c.text.size(), &read), c.usable);
-        if (!c.usable) EXPECT_TRUE(read.empty());
+        if (!c.usable) {
+            EXPECT_TRUE(read.empty());
+        }
     }
     // A file with some of its lines but not all is refused, not unlisted.
     read.assign(lines.begin(), lines.begin() + 2);
@@ -132,7 +134,9 @@ TEST_F(ReleaseTest, TheBytesFilledInAreTheChecksumsAndSerialStrings) {
     ASSERT_TRUE(FilledInRanges(font.data(), font.size(), &ranges));
     uint64_t covered = 0;
     for (size_t i = 0; i < ranges.size(); ++i) {
-        if (i > 0) EXPECT_LT(ranges[i - 1].to, ranges[i].from);
+        if (i > 0) {
+            EXPECT_LT(ranges[i - 1].to, ranges[i].from);
+        }
         covered += ranges[i].to - ranges[i].from;
     }
     const uint32_t tables = testdata::GetU16(font, 4);

@@ -27,18 +27,11 @@ struct Listed {
 };
 
 inline std::vector<ReleaseManifestLine> LinesOf(const Listed& f) {
-    std::vector<ReleaseManifestLine> lines(3);
-    for (int k = 0; k < 3; ++k) {
-        lines[k].fileName = f.fileName;
-        lines[k].kind = static_cast<ReleaseManifestLine::Kind>(k);
-    }
+    std::vector<ReleaseManifestLine> lines;
     COpenTypeManager old;
-    CMakeSabunData data;
     const bool made = old.LoadFont(f.installedPath.c_str(), nullptr, nullptr, 1, 0) == kReviseOk &&
-                      data.ReadBytes(f.diff.data(), static_cast<uint32_t>(f.diff.size())) &&
-                      Sha256Of(f.diff.data(), f.diff.size(), lines[0].digest) &&
-                      old.TakenDigest(data, lines[1].digest) &&
-                      ReleasedFontDigest(f.release.data(), f.release.size(), lines[2].digest);
+                      ReleaseLinesOf(old, f.diff.data(), static_cast<uint32_t>(f.diff.size()), f.release.data(),
+                                     f.release.size(), f.fileName, &lines);
     EXPECT_TRUE(made) << "no manifest lines for " << f.fileName;
     return lines;
 }

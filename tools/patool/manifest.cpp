@@ -12,7 +12,6 @@
 #include "engine/manager.h"
 #include "engine/manifest.h"
 #include "engine/release.h"
-#include "engine/sabuncheck.h"
 #include "tools/patool/internal.h"
 #include "tools/patool/patool.h"
 
@@ -38,21 +37,12 @@ bool Digest(const Bytes& bytes, BYTE out[kDigestSize]) { return Sha256Of(bytes.d
 
 bool ReleaseLines(const std::string& oldHost, const Bytes& pa, const Bytes& newFont, const std::string& paName,
                   std::vector<ReleaseManifestLine>* lines, Failure* failure) {
-    lines->assign(3, ReleaseManifestLine());
-    for (int kind = ReleaseManifestLine::kFile; kind <= ReleaseManifestLine::kResult; ++kind) {
-        (*lines)[static_cast<size_t>(kind)].fileName = paName;
-        (*lines)[static_cast<size_t>(kind)].kind = static_cast<ReleaseManifestLine::Kind>(kind);
-    }
     COpenTypeManager old;
     if (!LoadWithEngine(old, oldHost, failure)) return false;
-    CMakeSabunData data;
-    if (!data.ReadBytes(pa.data(), static_cast<uint32_t>(pa.size())) || CheckSabunData(data, &old, nullptr) != 0) {
-        *failure = Failure{kExitBuildFailed, "the difference file made does not fit '" + oldHost + "'"};
-        return false;
-    }
-    if (!Digest(pa, (*lines)[0].digest) || !old.TakenDigest(data, (*lines)[1].digest) ||
-        !ReleasedFontDigest(newFont.data(), newFont.size(), (*lines)[2].digest)) {
-        *failure = Failure{kExitBuildFailed, "the digests of '" + paName + "' cannot be computed"};
+    if (!ReleaseLinesOf(old, pa.data(), static_cast<uint32_t>(pa.size()), newFont.data(), newFont.size(), paName,
+                        lines)) {
+        *failure = Failure{kExitBuildFailed, "the difference file '" + paName + "' does not fit '" + oldHost +
+                                                 "', or its digests cannot be computed"};
         return false;
     }
     return true;

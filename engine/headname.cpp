@@ -241,3 +241,11 @@ int CTagNameObject::GetSerialStrings(char* macOut, char* winOut) const {
     }
     return mac && win ? 1 : 0;
 }
+
+int ReadSerialStrings(const BYTE* record, const BYTE* image, uint32_t length, char* macOut, char* winOut) {
+    if (!TableRecord::Read(record).HasTag("name")) return 0;
+    CTagNameObject name;
+    name.ReadRecord(record, image, length);
+    name.ReadTable(image);
+    return name.GetSerialStrings(macOut, winOut);
+}

@@ -137,3 +137,8 @@ public:
 };
 
 static const int kSerialBufferSize = 255;
+
+// The serial strings of the name table that the directory record at
+// `record` (inside the image of length bytes) names, as GetSerialStrings
+// gives them; 0 when the record is not a name table's.
+int ReadSerialStrings(const BYTE* record, const BYTE* image, uint32_t length, char* macOut, char* winOut);

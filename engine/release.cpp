@@ -1,6 +1,7 @@
 #include "engine/release.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <set>
 
@@ -83,5 +84,35 @@ bool ReleasedFontDigest(const BYTE* image, uint64_t length, BYTE out[kDigestSize
     if (!FilledInRanges(image, length, &ranges)) return false;
     CSha256 hash;
     AddApartFromFilledIn(&hash, image, 0, length, ranges);
+    return hash.Finish(out);
+}
+
+bool TakenDigest(const LoadedFont& font, const CMakeSabunData& data, BYTE out[kDigestSize]) {
+    std::memset(out, 0, kDigestSize);
+    if (!font.image || font.length < kOffsetTableSize) return false;
+    std::vector<Extent> filledIn;
+    if (!FilledInRanges(font.image, font.length, &filledIn)) return false;
+    CSha256 hash;
+    // The revised font's offset table is the installed one's.
+    AddApartFromFilledIn(&hash, font.image, 0, kOffsetTableSize, filledIn);
+    // Then every table in the order the build forms them, each as the build
+    // reads it: whole when it is taken over, else the bytes each copy block
+    // takes from it.
+    for (int i = 0; i < data.Header().tableCount; ++i) {
+        const CSabunTagObject* record = data.FindByIndex(i);
+        const CTagObject* tag = record ? font.FindTag(record->m_tag) : nullptr;
+        if (!tag || (tag->m_length != 0 && !tag->m_pData)) return false;
+        const uint64_t at = static_cast<uint64_t>(tag->m_pData - font.image);
+        if (!record->m_hasBlocks) {
+            AddApartFromFilledIn(&hash, font.image, at, at + tag->m_length, filledIn);
+            continue;
+        }
+        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+            CopySpan span;
+            if (!CopySpanOf(*record->CopyBlock(b), tag->m_length, record->m_newLength, &span)) return false;
+            const uint64_t from = at + record->CopyBlock(b)->m_srcOffset;
+            if (span.fromTable != 0) AddApartFromFilledIn(&hash, font.image, from, from + span.fromTable, filledIn);
+        }
+    }
     return hash.Finish(out);
 }

@@ -1,7 +1,10 @@
 #include "engine/sabun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "engine/wholefile.h"
 
 SabunHeader SabunHeader::ReadProbe(const BYTE* p) {
     SabunHeader h;
@@ -42,6 +45,15 @@ void COldTagObject::Set(uint32_t srcOffset, uint32_t length, uint32_t dstOffset)
     m_srcOffset = srcOffset;
     m_length = length;
     m_dstOffset = dstOffset;
+}
+
+bool CopySpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span) {
+    *span = CopySpan();
+    if (block.m_dstOffset >= newLength) return true;
+    span->n = std::min<uint64_t>(block.m_length, newLength - block.m_dstOffset);
+    if (!InImage(RoundUp4(oldLength), block.m_srcOffset, span->n)) return false;
+    span->fromTable = block.m_srcOffset < oldLength ? std::min<uint64_t>(span->n, oldLength - block.m_srcOffset) : 0;
+    return true;
 }
 
 CNewTagObject::~CNewTagObject() { delete[] m_pBytes; }
@@ -133,7 +145,12 @@ bool CMakeSabunData::ReadWhole(const char* path, bool* wrongSize) {
     m_fileLength = 0;
     // The length is kept in 32 bits; a file this program could have made is
     // far below that.
-    return ReadWholeFile(path, 0x7FFFFFFFu, 1, &m_pFile, &m_fileLength, 0, nullptr, nullptr, wrongSize);
+    WholeFile file;
+    const WholeFileResult read = ReadWholeFile(path, 0x7FFFFFFFu, 1, &file);
+    if (wrongSize) *wrongSize = read == kWholeFileWrongSize;
+    m_pFile = file.data;
+    m_fileLength = file.length;
+    return read == kWholeFileRead;
 }
 
 int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut) {

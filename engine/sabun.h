@@ -70,6 +70,18 @@ public:
     uint32_t m_dstOffset = 0;
 };
 
+// What one copy block takes from an old table of oldLength bytes into a new
+// one of newLength: n bytes at its srcOffset of the old table read as its
+// bytes followed by zeros up to its padded length, fromTable of them its own.
+struct CopySpan {
+    uint64_t n = 0;
+    uint64_t fromTable = 0;
+};
+
+// False when the block reads outside the padded old table.  A block that
+// starts past the new table's end takes nothing.
+bool CopySpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span);
+
 // One literal block: bytes carried in the difference file.
 class CNewTagObject : public COpenTypeObject {
 public:

@@ -23,8 +23,12 @@ bool ReadRevision(const DirectoryView& directory, const TableEntry& e, uint32_t*
 // records naming one large table cannot make the work grow with their number.
 class NameTables {
 public:
-    explicit NameTables(const DirectoryView& directory)
-        : m_directory(directory), m_budget(WorkBudget::NameRecordsOf(directory.Length())) {}
+    // With chargeClaimed each table costs the records it claims, whether or
+    // not they are there; otherwise the records read, none for a table
+    // whose records run past its end (it is refused before any is read).
+    NameTables(const DirectoryView& directory, bool chargeClaimed)
+        : m_directory(directory), m_budget(WorkBudget::NameRecordsOf(directory.Length())),
+          m_chargeClaimed(chargeClaimed) {}
 
     // Calls take(fifth) with the fifth string of each name table in
     // directory order until take answers true (then true) or the budget is
@@ -36,7 +40,8 @@ public:
             if (seen) *seen = true;
             if (!m_read.insert(static_cast<uint64_t>(e.record.offset) << 32 | e.record.length).second) continue;
             const NameTableView view(e.data, e.data ? e.record.length : 0);
-            if (view.HasHeader() && !m_budget.Charge(view.Header().count)) return false;
+            const bool charged = m_chargeClaimed || view.RecordsFit();
+            if (view.HasHeader() && charged && !m_budget.Charge(view.Header().count)) return false;
             if (take(FifthString(e))) return true;
         }
         return false;
@@ -54,6 +59,7 @@ private:
 
     const DirectoryView& m_directory;
     WorkBudget m_budget;
+    const bool m_chargeClaimed;
     std::set<uint64_t> m_read;
     char m_fifth[kSerialBufferSize] = {};
 };
@@ -67,7 +73,7 @@ FontIdentity ReadFontIdentity(const BYTE* image, uint32_t length, uint32_t numTa
     for (const TableEntry& e : directory) {
         if (e.HasTag("head") && ReadRevision(directory, e, &identity.revision)) identity.hasHead = true;
     }
-    NameTables(directory).Find(
+    NameTables(directory, false).Find(
         [&](const char* fifth) {
             std::memcpy(identity.name, fifth, sizeof identity.name);
             return fifth[0] != '\0';
@@ -93,7 +99,7 @@ bool FontIsEntry(const BYTE* image, uint32_t length, uint32_t numTables, const D
     if (rule == kIdentifySameFont && !headMatches) return false;
     bool sawName = false;
     // An empty fifth string names no font, not even a record's empty name.
-    const bool nameMatches = NameTables(directory).Find(
+    const bool nameMatches = NameTables(directory, true).Find(
         [&](const char* fifth) { return fifth[0] != '\0' && std::strcmp(fifth, entry.fontName) == 0; }, &sawName);
     if (rule == kIdentifySameFont) return nameMatches;
     return (!sawHead || headMatches) && (!sawName || nameMatches);

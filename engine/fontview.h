@@ -83,7 +83,8 @@ class CheckedWalk {
 public:
     class Iterator {
     public:
-        Iterator(const View* view, uint32_t index, WorkBudget* budget) : m_view(view), m_index(index), m_budget(budget) {
+        Iterator(const View* view, uint32_t index, WorkBudget* budget)
+            : m_view(view), m_index(index), m_budget(budget) {
             Pay();
         }
         Entry operator*() const { return m_view->At(m_index); }

@@ -103,7 +103,8 @@ void COpenTypeManager::TakeSerialStrings() {
     std::memset(m_winSerial, 0, sizeof m_winSerial);
     const DirectoryView directory(m_pFile, ImageLength(), m_header.m_numTables);
     if (!directory.Fits()) return;
-    if (const TableEntry name = directory.Find("name")) GetSerialStrings(m_pFile + name.recordAt, m_macSerial, m_winSerial);
+    const TableEntry name = directory.Find("name");
+    if (name) GetSerialStrings(m_pFile + name.recordAt, m_macSerial, m_winSerial);
 }
 
 int COpenTypeManager::GetSerialStrings(const BYTE* record, char* macOut, char* winOut) {

@@ -48,7 +48,9 @@ struct TableRecord {
 inline uint64_t TableRecordAt(uint64_t slot) { return kOffsetTableSize + kTableRecordSize * slot; }
 
 // The bytes directory slot `slot` takes in a file.
-inline Extent TableRecordExtent(uint64_t slot) { return Extent{TableRecordAt(slot), TableRecordAt(slot) + kTableRecordSize}; }
+inline Extent TableRecordExtent(uint64_t slot) {
+    return Extent{TableRecordAt(slot), TableRecordAt(slot) + kTableRecordSize};
+}
 
 // Writes record into directory slot `slot` of an image of length bytes;
 // false, writing nothing, when the slot is not inside the image.

@@ -11,6 +11,7 @@
 #include "dialogs/startdialog.h"
 #include "dialogs/waitdialog.h"
 #include "discovery/foldercheck.h"
+#include "driver/revise.h"
 #include "engine/manager.h"
 #include "platform/framework/path.h"
 

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "discovery/foldercheck.h"
+#include "driver/revise.h"
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
 #include "platform/framework/cstring.h"
@@ -127,17 +128,14 @@ bool TargetInUse(const char* target, DWORD error) {
 }
 
 // The identity of the file at path now; false when it cannot be had.
-bool IdentityOf(const char* path, COpenTypeManager::FileIdentity* out) {
+bool IdentityOf(const char* path, FileIdentity* out) {
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+    const FileIdentity identity = ReadFileIdentity(file);
     CloseHandle(file);
-    if (known) {
-        *out = COpenTypeManager::FileIdentity{true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    }
-    return known;
+    if (identity.known) *out = identity;
+    return identity.known;
 }
 
 enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
@@ -152,8 +150,8 @@ enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
 // placedOut receives the identity of the file moved into its place.
 template <class Fill>
 ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy,
-                           const COpenTypeManager::FileIdentity* expected,
-                           COpenTypeManager::FileIdentity* placedOut) {
+                           const FileIdentity* expected,
+                           FileIdentity* placedOut) {
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         const CString beside = BesidePath(target, attempt, kBesideSuffix);
         if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return kNotReplaced;
@@ -163,12 +161,12 @@ ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy,
         // The folder may have been swapped for a link to another one since
         // the font was read: what is replaced must be the file read, or the
         // file this revision put there.
-        COpenTypeManager::FileIdentity now;
+        FileIdentity now;
         if (expected && expected->known && (!IdentityOf(target, &now) || !(now == *expected))) {
             DeleteOwnFile(beside);
             return kNotReplaced;
         }
-        COpenTypeManager::FileIdentity placed;
+        FileIdentity placed;
         if (placedOut) IdentityOf(beside, &placed);
         if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             if (placedOut) *placedOut = placed;
@@ -219,7 +217,7 @@ int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy)
     // that was read.
     FileIdentity now;
     if (VerifyRevisedFile(pending, m_outputSum) != kReviseOk ||
-        (m_identity.known && (!IdentityOf(fontPath, &now) || !(now == m_identity))) ||
+        (m_fileIdentity.known && (!IdentityOf(fontPath, &now) || !(now == m_fileIdentity))) ||
         !MoveFileExA(pending, fontPath, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
         DeleteOwnFile(pending);
         return kReviseCopyFailed;
@@ -275,7 +273,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                 DeleteOwnFile(beside);
                 return kFillFailed;
             },
-            &inUseCopy, &m_identity, &placed);
+            &inUseCopy, &m_fileIdentity, &placed);
         if (replaced == kNotReplaced) {
             result = kReviseCopyFailed;
         } else if (replaced == kTargetInUse) {

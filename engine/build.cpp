@@ -1,23 +1,16 @@
-// Building the revised font: each table formed from the installed one and
-// its difference record, the tables put together into one image, the image
-// finished (serial strings, checksums) and written to the temporary file.
-//
-// A difference file is checked as a whole before anything is built.  A file
-// that does not describe a sound font for exactly the installed one (a table
-// missing or doubled, a slot taken twice or left empty, tables overlapping
-// each other or the directory, bytes taken from outside an old table) would
-// otherwise leave a damaged font in place of a working one; it is refused
-// with the result for a font that does not fit its difference file.
+#include "engine/build.h"
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <vector>
 
-#include "engine/manager.h"
+#include "engine/fontview.h"
 #include "engine/manifest.h"
 #include "engine/release.h"
 #include "engine/sabuncheck.h"
+#include "engine/wholefile.h"
 #include "platform/framework/cfile.h"
 
 namespace {
@@ -52,25 +45,6 @@ void ZeroOutside(BYTE* image, uint64_t length, std::vector<Extent> written) {
         cursor = std::max(cursor, Smaller(e.to, length));
     }
     if (cursor < length) std::memset(image + cursor, 0, static_cast<size_t>(length - cursor));
-}
-
-// What one copy block takes from an old table of oldLength bytes into a new
-// one of newLength: n bytes at srcOffset of the old table read as its bytes
-// followed by zeros up to its padded length, fromTable of them its own.
-struct CopySpan {
-    uint64_t n = 0;
-    uint64_t fromTable = 0;
-};
-
-// False when the block reads outside the padded old table.  A block that
-// starts past the new table's end takes nothing.
-bool SpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span) {
-    *span = CopySpan();
-    if (block.m_dstOffset >= newLength) return true;
-    span->n = Smaller(block.m_length, newLength - block.m_dstOffset);
-    if (!InImage(RoundUp4(oldLength), block.m_srcOffset, span->n)) return false;
-    span->fromTable = block.m_srcOffset < oldLength ? Smaller(span->n, oldLength - block.m_srcOffset) : 0;
-    return true;
 }
 
 }  // namespace
@@ -114,7 +88,7 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
         for (INT_PTR i = 0; i < record->m_copyBlocks.GetSize(); ++i) {
             const COldTagObject* block = record->CopyBlock(i);
             CopySpan span;
-            if (!SpanOf(*block, m_length, length, &span)) return 0;
+            if (!CopySpanOf(*block, m_length, length, &span)) return 0;
             if (span.n == 0) continue;
             const uint64_t n = span.n, fromTable = span.fromTable;
             BYTE* to = out + block->m_dstOffset;
@@ -141,179 +115,150 @@ int CTagObject::ApplyDifference(CSabunTagObject* record) {
     return 1;
 }
 
-bool COpenTypeManager::DifferenceFits() const {
-    return m_pSabunData && CheckSabunData(*m_pSabunData, this, nullptr) == 0;
+
+namespace {
+
+bool Listed(const ReleaseDigests& release) { return release.state == ReleaseDigests::kListed; }
+
+// Reads the difference file into build->data: kReviseOk, or the result
+// that refuses it.
+int ReadDifference(RevisionBuild* build, const ReleaseDigests& release) {
+    build->data = new (std::nothrow) CMakeSabunData;
+    if (!build->data) return kReviseDiffUnreadable;
+    const int read = build->data->ReadReleasedFile(build->paPath, Listed(release) ? release.file : nullptr);
+    if (read < 0) return kReviseDiffNotReleased;
+    if (read == 0) return kReviseDiffUnreadable;
+    // The host folder may hold another file now than when it was
+    // scanned: what is built from must be the file the font was paired with.
+    if (build->expectedDiff && !build->data->HeaderIs(*build->expectedDiff)) return kReviseLoadFailed;
+    return kReviseOk;
 }
 
-bool COpenTypeManager::TakenDigest(const CMakeSabunData& data, BYTE out[kDigestSize]) const {
-    std::memset(out, 0, kDigestSize);
-    if (!m_pFile || m_fileLength < static_cast<int32_t>(kOffsetTableSize)) return false;
-    const uint64_t imageLength = static_cast<uint64_t>(m_fileLength);
-    std::vector<Extent> filledIn;
-    if (!FilledInRanges(m_pFile, imageLength, &filledIn)) return false;
-    CSha256 hash;
-    // The revised font's offset table is the installed one's.
-    AddApartFromFilledIn(&hash, m_pFile, 0, kOffsetTableSize, filledIn);
-    // Then every table in the order the build forms them, each as the build
-    // reads it: whole when it is taken over, else the bytes each copy block
-    // takes from it.
-    for (int i = 0; i < data.Header().tableCount; ++i) {
-        const CSabunTagObject* record = data.FindByIndex(i);
-        const CTagObject* tag = record ? FindTag(record->m_tag) : nullptr;
-        if (!tag || (tag->m_length != 0 && !tag->m_pData)) return false;
-        const uint64_t at = static_cast<uint64_t>(tag->m_pData - m_pFile);
-        if (!record->m_hasBlocks) {
-            AddApartFromFilledIn(&hash, m_pFile, at, at + tag->m_length, filledIn);
-            continue;
-        }
-        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
-            const COldTagObject* block = record->CopyBlock(b);
-            CopySpan span;
-            if (!SpanOf(*block, tag->m_length, record->m_newLength, &span)) return false;
-            const uint64_t from = at + block->m_srcOffset;
-            if (span.fromTable != 0) AddApartFromFilledIn(&hash, m_pFile, from, from + span.fromTable, filledIn);
+// Whether the difference file describes a revised font that can be built
+// from the loaded one without any byte landing outside its place, and takes
+// the bytes the manifest says it was made from.
+int CheckSource(const RevisionBuild& build, const ReleaseDigests& release) {
+    // A file the manifest vouches for that does not fit is proof enough
+    // that the font is not the one it was made from.
+    if (CheckSabunData(*build.data, &build.font, nullptr) != 0) {
+        return Listed(release) ? kReviseFontNotReleased : kReviseLoadFailed;
+    }
+    if (!Listed(release)) return kReviseOk;
+    BYTE taken[kDigestSize];
+    if (!TakenDigest(build.font, *build.data, taken) || std::memcmp(taken, release.source, kDigestSize) != 0) {
+        return kReviseFontNotReleased;
+    }
+    return kReviseOk;
+}
+
+// Forms every table in its own place in build.output (no table is held
+// twice) and writes the offset table and the directory; every other byte,
+// and the one after the image, is cleared.
+int FormImage(const RevisionBuild& build) {
+    BYTE* const image = build.output;
+    const uint32_t length = build.outputLength;
+    const CMakeSabunData& data = *build.data;
+    std::vector<Extent> written;
+    const int tableCount = data.Header().tableCount;
+    const bool tracked = Reserve(&written, 2 * static_cast<size_t>(tableCount) + 1);
+    if (!tracked) std::memset(image, 0, static_cast<size_t>(length) + 1);
+    if (tracked) written.push_back(Extent{0, kOffsetTableSize});
+    build.font.header->Write(image);
+
+    for (int i = 0; i < tableCount; ++i) {
+        CSabunTagObject* record = data.FindByIndex(i);
+        CTagObject* tag = record ? build.font.FindTag(record->m_tag) : nullptr;
+        if (!tag || record->m_newOffset > length) return kReviseLoadFailed;
+        tag->m_pNewData = image + record->m_newOffset;
+        tag->m_newDataSize = length - record->m_newOffset;
+        if (!tag->ApplyDifference(record)) return kReviseLoadFailed;
+    }
+    for (int j = 0; j < tableCount; ++j) {
+        if (j >= build.font.TagCount()) return kReviseLoadFailed;
+        const CTagObject* tag = build.font.tags->GetAt(j);
+        if (!tag->m_pNewData || tag->m_fileIndex < 0) return kReviseLoadFailed;
+        if (!InImage(length, tag->m_newOffset, tag->m_newLength)) return kReviseLoadFailed;
+        TableRecord record;
+        std::memcpy(record.tag, tag->m_newTag, 4);
+        record.checkSum = tag->m_newCheckSum;
+        record.offset = tag->m_newOffset;
+        record.length = tag->m_newLength;
+        const uint64_t slot = static_cast<uint64_t>(tag->m_fileIndex);
+        if (!WriteTableRecord(image, length, slot, record)) return kReviseLoadFailed;
+        if (tracked) {
+            // The table's padding inside the image was cleared with it.
+            const uint64_t padding = Smaller(RoundUp4(tag->m_newLength), length - tag->m_newOffset);
+            written.push_back(TableRecordExtent(slot));
+            written.push_back(Extent{tag->m_newOffset, tag->m_newOffset + padding});
         }
     }
-    return hash.Finish(out);
+    // The image's trailing byte, beyond its length, is cleared with the rest.
+    if (tracked) ZeroOutside(image, static_cast<uint64_t>(length) + 1, std::move(written));
+    return kReviseOk;
 }
 
-int COpenTypeManager::WriteOutput(const char* tempPath) {
+// Creates path and writes the image to it: kReviseOk or kReviseTempFailed.
+int WriteImage(const char* path, const BYTE* image, uint32_t length) {
     CFile file;
-    if (!file.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return kReviseTempFailed;
-    const BOOL written = file.Write(m_pOutput, m_outputLength);
+    if (!file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) return kReviseTempFailed;
+    const BOOL written = file.Write(image, length);
     // A failed close may have lost data that the write accepted.
     const BOOL closed = file.Close();
     return written && closed ? kReviseOk : kReviseTempFailed;
 }
 
-int COpenTypeManager::CreateRevisedFile(const char* fontPath, const char* paPath, const char* tempPath,
-                                        ProgressCallbackFn callback, void* context, int fontCount, int fontIndex) {
-    auto report = [&](int step, bool floatForm, const char* line2) {
-        return ReportProgress(callback, context, fontCount, fontIndex, step, floatForm, fontPath, line2);
-    };
-    auto build = [&]() -> int {
-        if (report(40, false, "%sのファイルをオープンしています。")) return kReviseStopped;
+// The finished image against the release manifest's digest of the result.
+bool ResultReleased(const RevisionBuild& build, const ReleaseDigests& release) {
+    if (!Listed(release)) return true;
+    BYTE made[kDigestSize];
+    return ReleasedFontDigest(build.output, build.outputLength, made) &&
+           std::memcmp(made, release.result, kDigestSize) == 0;
+}
 
-        // The maker's digests, when the folder has a manifest: each is
-        // compared on the bytes in hand before they are built from, and the
-        // revised image before anything is written.
-        const ReleaseDigests release = ReadReleaseDigests(paPath);
-        if (release.state == ReleaseDigests::kRefused) return kReviseDiffNotReleased;
-        const bool listed = release.state == ReleaseDigests::kListed;
+int FormSteps(RevisionBuild* build) {
+    const FontProgress& progress = build->progress;
+    if (progress.Report(40, false, "%sのファイルをオープンしています。")) return kReviseStopped;
+    // The maker's digests, when the folder has a manifest: each is compared
+    // on the bytes in hand before they are built from, and the revised image
+    // before anything is written.
+    build->release = ReadReleaseDigests(build->paPath);
+    if (build->release.state == ReleaseDigests::kRefused) return kReviseDiffNotReleased;
+    int result = ReadDifference(build, build->release);
+    if (result != kReviseOk) return result;
+    if (progress.Report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
+    result = CheckSource(*build, build->release);
+    if (result != kReviseOk) return result;
 
-        delete m_pSabunData;
-        m_pSabunData = new (std::nothrow) CMakeSabunData;
-        if (!m_pSabunData) return kReviseDiffUnreadable;
-        const int read = m_pSabunData->ReadReleasedFile(paPath, listed ? release.file : nullptr);
-        if (read < 0) return kReviseDiffNotReleased;
-        if (read == 0) return kReviseDiffUnreadable;
-        // The host folder may hold another file now than when it was
-        // scanned: what is built from must be the file the font was paired with.
-        if (m_pExpectedDiff && !m_pSabunData->HeaderIs(*m_pExpectedDiff)) return kReviseLoadFailed;
+    build->outputLength = build->data->Header().newFileLength;
+    build->output = new (std::nothrow) BYTE[static_cast<size_t>(build->outputLength) + 1];
+    if (!build->output) return kReviseLoadFailed;
+    return FormImage(*build);
+}
 
-        if (report(55, false, "%sのファイルを読み込んでいます。")) return kReviseStopped;
-        // A file the manifest vouches for that does not fit is proof enough
-        // that the font is not the one it was made from.
-        if (!DifferenceFits()) return listed ? kReviseFontNotReleased : kReviseLoadFailed;
-        if (listed) {
-            BYTE taken[kDigestSize];
-            if (!TakenDigest(*m_pSabunData, taken) || std::memcmp(taken, release.source, kDigestSize) != 0) {
-                return kReviseFontNotReleased;
-            }
-        }
+}  // namespace
 
-        m_outputLength = m_pSabunData->Header().newFileLength;
-        delete[] m_pOutput;
-        // The memory kept from an earlier build is given up first, so that
-        // no more than one image is ever held beside the installed font.
-        DropReadBackBuffer();
-        m_pOutput = new (std::nothrow) BYTE[static_cast<size_t>(m_outputLength) + 1];
-        if (!m_pOutput) return kReviseLoadFailed;
-        std::vector<Extent> written;
-        const int tableCount = m_pSabunData->Header().tableCount;
-        const bool tracked = Reserve(&written, 2 * static_cast<size_t>(tableCount) + 1);
-        if (!tracked) std::memset(m_pOutput, 0, static_cast<size_t>(m_outputLength) + 1);
-        if (tracked) written.push_back(Extent{0, kOffsetTableSize});
-
-        m_header.Write(m_pOutput);
-
-        // Each table is formed in its own place in the image: no table is
-        // held twice.
-        for (int i = 0; i < tableCount; ++i) {
-            CSabunTagObject* record = m_pSabunData->FindByIndex(i);
-            if (!record) return kReviseLoadFailed;
-            CTagObject* tag = FindTag(record->m_tag);
-            if (!tag) return kReviseLoadFailed;
-            if (record->m_newOffset > m_outputLength) return kReviseLoadFailed;
-            tag->m_pNewData = m_pOutput + record->m_newOffset;
-            tag->m_newDataSize = m_outputLength - record->m_newOffset;
-            if (!tag->ApplyDifference(record)) return kReviseLoadFailed;
-        }
-
-        for (int j = 0; j < tableCount; ++j) {
-            if (j >= m_tags.GetSize()) return kReviseLoadFailed;
-            const CTagObject* tag = m_tags.GetAt(j);
-            if (!tag->m_pNewData || tag->m_fileIndex < 0) return kReviseLoadFailed;
-            const uint64_t at = TableRecordAt(static_cast<uint64_t>(tag->m_fileIndex));
-            if (!InImage(m_outputLength, at, kTableRecordSize)) return kReviseLoadFailed;
-            if (!InImage(m_outputLength, tag->m_newOffset, tag->m_newLength)) return kReviseLoadFailed;
-            TableRecord record;
-            std::memcpy(record.tag, tag->m_newTag, 4);
-            record.checkSum = tag->m_newCheckSum;
-            record.offset = tag->m_newOffset;
-            record.length = tag->m_newLength;
-            record.Write(m_pOutput + at);
-            if (tracked) {
-                // The table's padding inside the image was cleared with it.
-                const uint64_t padding = Smaller(RoundUp4(tag->m_newLength), m_outputLength - tag->m_newOffset);
-                written.push_back(Extent{at, at + kTableRecordSize});
-                written.push_back(Extent{tag->m_newOffset, tag->m_newOffset + padding});
-            }
-        }
-        // The image's trailing byte, beyond its length, is cleared with the rest.
-        if (tracked) ZeroOutside(m_pOutput, static_cast<uint64_t>(m_outputLength) + 1, std::move(written));
-
-        int result = WriteSerialRecord(fontPath, m_header, callback, context, fontCount, fontIndex);
-        if (result != kReviseOk) return result;
-        result = RecalcCheckSums(fontPath, m_header, callback, context, fontCount, fontIndex);
-        if (result != kReviseOk) return result;
-        if (listed) {
-            BYTE made[kDigestSize];
-            if (!ReleasedFontDigest(m_pOutput, m_outputLength, made) ||
-                std::memcmp(made, release.result, kDigestSize) != 0) {
-                return kReviseResultNotReleased;
-            }
-        }
-
-        // The image is final: its sum is taken before the report, so that the
-        // stretch after it (writing, copying, flushing) holds file work only.
-        // Over whole words only: the read-back leaves out a file's last 1 to 3
-        // bytes on both sides of the comparison.
-        const uint32_t imageSum = CalcCheckSum(m_pOutput, static_cast<int32_t>(m_outputLength & ~3u));
-
-        // A stop asked for here comes too late to save the work: the file is
-        // still written, and the driver removes it.
-        if (report(90, true, "%sのファイルを作成しています。")) result = kReviseStopped;
-
-        if (WriteOutput(tempPath) != kReviseOk) return kReviseTempFailed;
-        m_outputSum += imageSum;
-        return result;
-    };
-
-    const int result = build();
+int FormRevision(RevisionBuild* build) {
+    const int result = FormSteps(build);
     // The tables' places go with the image.
-    for (INT_PTR i = 0; i < m_tags.GetSize(); ++i) {
-        m_tags.GetAt(i)->m_pNewData = nullptr;
-        m_tags.GetAt(i)->m_newDataSize = 0;
+    for (INT_PTR i = 0; i < build->font.TagCount(); ++i) {
+        build->font.tags->GetAt(i)->m_pNewData = nullptr;
+        build->font.tags->GetAt(i)->m_newDataSize = 0;
     }
-    // A written image's memory is kept for reading the file back; its bytes
-    // are of no further use.
-    if (result == kReviseOk && m_pOutput) {
-        m_pReadBack = m_pOutput;
-        m_readBackSize = static_cast<uint64_t>(m_outputLength) + 1;
-    } else {
-        delete[] m_pOutput;
-    }
-    m_pOutput = nullptr;
+    return result;
+}
+
+int WriteRevision(RevisionBuild* build) {
+    if (!ResultReleased(*build, build->release)) return kReviseResultNotReleased;
+    // The image is final: its sum is taken before the report, so that the
+    // stretch after it (writing, copying, flushing) holds file work only.
+    // Over whole words only: the read-back leaves out a file's last 1 to 3
+    // bytes on both sides of the comparison.
+    const uint32_t imageSum = CalcCheckSum(build->output, static_cast<int32_t>(build->outputLength & ~3u));
+    // A stop asked for here comes too late to save the work: the file is
+    // still written, and the driver removes it.
+    int result = kReviseOk;
+    if (build->progress.Report(90, true, "%sのファイルを作成しています。")) result = kReviseStopped;
+    if (WriteImage(build->tempPath, build->output, build->outputLength) != kReviseOk) return kReviseTempFailed;
+    build->imageSum = imageSum;
     return result;
 }

@@ -31,29 +31,6 @@ bool CTagHeadObject::ReadTable(const BYTE* /*image*/) {
     return true;
 }
 
-NameTableHeader NameTableHeader::Read(const BYTE* p) {
-    return NameTableHeader{GetU16(p), GetU16(p + 2), GetU16(p + 4)};
-}
-
-void NameTableHeader::Write(BYTE* p) const {
-    PutU16(p, format);
-    PutU16(p + 2, count);
-    PutU16(p + 4, stringOffset);
-}
-
-NameRecord NameRecord::Read(const BYTE* p) {
-    return NameRecord{GetU16(p), GetU16(p + 2), GetU16(p + 4), GetU16(p + 6), GetU16(p + 8), GetU16(p + 10)};
-}
-
-void NameRecord::Write(BYTE* p) const {
-    PutU16(p, platformID);
-    PutU16(p + 2, encodingID);
-    PutU16(p + 4, languageID);
-    PutU16(p + 6, nameID);
-    PutU16(p + 8, length);
-    PutU16(p + 10, offset);
-}
-
 void CNameRecordObject::Parse(const NameRecord& record, const BYTE* table, uint32_t storageStart) {
     m_platformID = record.platformID;
     m_encodingID = record.encodingID;
@@ -112,26 +89,20 @@ BOOL CNameTableObject::Parse(const BYTE* table, uint32_t tableLength) {
     DeleteRecords();
     m_pSource = nullptr;
     m_addressable = false;
-    CByteReader in(table, tableLength);
-    const BYTE* header = nullptr;
-    if (!in.View(kNameHeaderSize, &header)) return FALSE;
-    const NameTableHeader h = NameTableHeader::Read(header);
-    m_nameFormat = h.format;
-    m_count = h.count;
-    m_stringOffset = h.stringOffset;
+    const NameTableView view(table, tableLength);
+    if (!view.HasHeader()) return FALSE;
+    m_nameFormat = view.Header().format;
+    m_count = view.Header().count;
+    m_stringOffset = view.Header().stringOffset;
     // Every record must be there before any is taken.
-    if (!in.Has(static_cast<uint64_t>(m_count) * kNameRecordSize)) return FALSE;
-    for (uint32_t i = 0; i < m_count; ++i) {
-        const BYTE* at = nullptr;
-        in.View(kNameRecordSize, &at);
-        const NameRecord r = NameRecord::Read(at);
-        const uint64_t start = static_cast<uint64_t>(m_stringOffset) + r.offset;
-        CNameRecordObject* record = InImage(tableLength, start, r.length) ? new (std::nothrow) CNameRecordObject : nullptr;
+    if (!view.RecordsFit()) return FALSE;
+    for (const NameEntry& e : view) {
+        CNameRecordObject* record = e.string ? new (std::nothrow) CNameRecordObject : nullptr;
         if (!record) {
             DeleteRecords();
             return FALSE;
         }
-        record->Parse(r, table, m_stringOffset);
+        record->Parse(e.record, table, m_stringOffset);
         try {
             m_records.Add(record);
         } catch (const std::bad_alloc&) {
@@ -202,25 +173,16 @@ void CNameTableObject::Write(BYTE* out) const {
 
 void CNameTableObject::PutSerialStrings(BYTE* table, uint32_t tableLength, const char* macSerial,
                                         const char* winSerial) {
-    CByteReader in(table, tableLength);
-    const BYTE* header = nullptr;
-    if (!in.View(kNameHeaderSize, &header)) return;
-    const NameTableHeader h = NameTableHeader::Read(header);
     // Records may all point at one long string: the strings written over
     // stop at twice the table's length, so that a table of 65,535 such
     // records costs no more than its own size.
-    uint64_t written = 0;
-    for (uint32_t j = 0; j < h.count; ++j) {
-        const BYTE* at = nullptr;
-        if (!in.View(kNameRecordSize, &at)) break;
-        const NameRecord r = NameRecord::Read(at);
-        if (r.nameID != kLicenseNameID) continue;
-        const uint64_t start = static_cast<uint64_t>(h.stringOffset) + r.offset;
-        if (!InImage(tableLength, start, r.length)) continue;
-        written += r.length;
-        if (written > 2 * static_cast<uint64_t>(tableLength)) break;
+    WorkBudget written(2 * static_cast<uint64_t>(tableLength));
+    for (const NameEntry& e : NameTableView(table, tableLength)) {
+        const NameRecord& r = e.record;
+        if (r.nameID != kLicenseNameID || !e.string) continue;
+        if (!written.Charge(r.length)) break;
 
-        BYTE* text = table + start;
+        BYTE* text = table + e.stringStart;
         const char* serial = r.platformID == kPlatformMacintosh ? macSerial : winSerial;
         const uint32_t copied = r.length < static_cast<uint32_t>(kSerialBufferSize) ? r.length : kSerialBufferSize;
         std::memset(text, 0, r.length);
@@ -278,4 +240,12 @@ int CTagNameObject::GetSerialStrings(char* macOut, char* winOut) const {
         }
     }
     return mac && win ? 1 : 0;
+}
+
+int ReadSerialStrings(const BYTE* record, const BYTE* image, uint32_t length, char* macOut, char* winOut) {
+    if (!TableRecord::Read(record).HasTag("name")) return 0;
+    CTagNameObject name;
+    name.ReadRecord(record, image, length);
+    name.ReadTable(image);
+    return name.GetSerialStrings(macOut, winOut);
 }

@@ -6,9 +6,9 @@
 #include <set>
 #include <utility>
 
-#include "engine/manager.h"
 #include "engine/release.h"
 #include "engine/sabuncheck.h"
+#include "engine/wholefile.h"
 #include "platform/framework/cstring.h"
 
 namespace {
@@ -160,17 +160,16 @@ ReleaseDigests ReadReleaseDigests(const char* paPath) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? ReleaseDigests() : refused;
     }
-    BYTE* text = nullptr;
-    uint32_t length = 0;
-    if (!ReadWholeFile(manifest, kMaxManifestLength, 0, &text, &length)) return refused;
+    WholeFile text;
+    if (ReadWholeFile(manifest, kMaxManifestLength, 0, &text) != kWholeFileRead) return refused;
     std::vector<ReleaseManifestLine> lines;
-    const bool parsed = ParseReleaseManifest(text, length, &lines);
-    delete[] text;
+    const bool parsed = ParseReleaseManifest(text.data, text.length, &lines);
+    delete[] text.data;
     if (!parsed) return refused;
     return DigestsOf(lines, slash + 1);
 }
 
-bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
+bool ReleaseLinesOf(const LoadedFont& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
                     uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines) {
     CMakeSabunData data;
     if (!data.ReadBytes(pa, paLength) || CheckSabunData(data, &old, nullptr) != 0) return false;
@@ -179,7 +178,7 @@ bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLeng
         made[static_cast<size_t>(kind)].fileName = fileName;
         made[static_cast<size_t>(kind)].kind = static_cast<ReleaseManifestLine::Kind>(kind);
     }
-    if (!Sha256Of(pa, paLength, made[0].digest) || !old.TakenDigest(data, made[1].digest) ||
+    if (!Sha256Of(pa, paLength, made[0].digest) || !TakenDigest(old, data, made[1].digest) ||
         !ReleasedFontDigest(release, releaseLength, made[2].digest)) {
         return false;
     }

@@ -28,7 +28,7 @@
 
 #include "engine/sha256.h"
 
-class COpenTypeManager;
+struct LoadedFont;
 
 static const char kReleaseManifestName[] = "release.sha256";
 // A manifest larger than this is refused unread: a line is under 340 bytes,
@@ -73,7 +73,7 @@ ReleaseDigests ReadReleaseDigests(const char* paPath);
 // digest, that of the font's bytes it takes, that of the release.  False,
 // with *lines as it was, when the file cannot be read or does not fit the
 // font, or a digest cannot be had.
-bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
+bool ReleaseLinesOf(const LoadedFont& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
                     uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines);
 
 // A manifest's text holding lines in order, with its first and last lines,

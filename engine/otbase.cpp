@@ -1,9 +1,6 @@
 #include "engine/otbase.h"
 
 #include <cstring>
-#include <new>
-
-#include "platform/framework/cfile.h"
 
 static_assert(sizeof(uint32_t) == 4 && sizeof(uint16_t) == 2, "engine field sizes");
 
@@ -28,41 +25,6 @@ uint32_t CalcCheckSum(const void* data, int32_t length) {
     uint32_t word = 0;
     for (uint32_t k = 0; k < 4; ++k) word = word << 8 | (k < tail ? p[k] : 0u);
     return sum + word;
-}
-
-bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
-                   uint64_t capacity, BY_HANDLE_FILE_INFORMATION* info, bool* infoKnown, bool* wrongSize) {
-    if (infoKnown) *infoKnown = false;
-    if (wrongSize) *wrongSize = false;
-    CFile file;
-    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
-    if (info) {
-        const bool known = GetFileInformationByHandle(file.m_hFile, info) != FALSE;
-        if (infoKnown) *infoKnown = known;
-    }
-    const ULONGLONG size = file.GetLength();
-    if (size == 0 && GetLastError() != ERROR_SUCCESS) return false;  // the size could not be had
-    if (size == 0 || size > maxLength) {
-        if (wrongSize) *wrongSize = true;
-        return false;
-    }
-    const uint64_t needed = size + spare;
-    BYTE* into = *buffer && capacity >= needed ? *buffer : nullptr;
-    BYTE* fresh = nullptr;
-    if (!into) {
-        fresh = new (std::nothrow) BYTE[static_cast<size_t>(needed)];
-        if (!fresh) return false;
-        into = fresh;
-    }
-    if (spare != 0) std::memset(into + size, 0, spare);
-    // A file that cannot be read whole has not been read.
-    if (file.Read(into, static_cast<UINT>(size)) != size) {
-        delete[] fresh;
-        return false;
-    }
-    *buffer = into;
-    *length = static_cast<uint32_t>(size);
-    return true;
 }
 
 CSortArray::~CSortArray() = default;

@@ -1,7 +1,6 @@
 // Foundations of the engine: the common base class, the byte-order and
 // checksum functions every other engine file uses, the one bounds test, the
-// checked reader for variable data, the whole-file reader, and the sortable
-// object array.
+// checked reader for variable data, and the sortable object array.
 //
 // Fonts and difference files come from outside and are not trusted.  Every
 // offset, length and count read from them is compared with the size of the
@@ -106,20 +105,6 @@ private:
     uint64_t m_length;
     uint64_t m_offset = 0;
 };
-
-// The one reader of whole files.  Opens path for reading, denying writers, and
-// reads it with one read call into *buffer: when *buffer is given and its
-// capacity bytes hold the file and `spare` more bytes, into that buffer;
-// otherwise into a new buffer of that size.  The spare bytes are zeros.  A new
-// buffer (*buffer changed) is the caller's to delete[].  False, with *buffer as
-// given, when the file cannot be opened, is empty or longer than maxLength,
-// the memory cannot be had, or the file cannot be read whole.  info, when
-// given, receives the open file's identity; *infoKnown says whether the
-// system could tell it.  *wrongSize, when given, says whether a false came
-// from the file itself (empty or too long) rather than from the system.
-bool ReadWholeFile(const char* path, uint32_t maxLength, uint32_t spare, BYTE** buffer, uint32_t* length,
-                   uint64_t capacity = 0, BY_HANDLE_FILE_INFORMATION* info = nullptr, bool* infoKnown = nullptr,
-                   bool* wrongSize = nullptr);
 
 // An object array that can order its elements with a comparison function.
 class CSortArray : public CObArray {

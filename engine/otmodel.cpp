@@ -40,8 +40,11 @@ void TableRecord::Write(BYTE* p) const {
 
 bool TableRecord::HasTag(const char* name) const { return std::memcmp(tag, name, 4) == 0; }
 
-bool DirectoryFits(uint32_t imageLength, uint32_t numTables) {
-    return InImage(imageLength, kOffsetTableSize, static_cast<uint64_t>(numTables) * kTableRecordSize);
+bool WriteTableRecord(BYTE* image, uint64_t length, uint64_t slot, const TableRecord& record) {
+    const uint64_t at = TableRecordAt(slot);
+    if (!InImage(length, at, kTableRecordSize)) return false;
+    record.Write(image + at);
+    return true;
 }
 
 CTagObject::CTagObject() {
@@ -63,6 +66,14 @@ int32_t CTagObject::ReadRecord(const BYTE* record, const BYTE* image, uint32_t i
     m_pData = InImage(imageLength, m_offset, m_length) ? image + m_offset : nullptr;
     m_paddedLength = static_cast<int32_t>(RoundUp4(m_length));
     return m_paddedLength;
+}
+
+CTagObject* FindTagIn(const CTypedPtrArray<CObArray, CTagObject*>& tags, const char* tagName) {
+    for (INT_PTR i = 0; i < tags.GetSize(); ++i) {
+        CTagObject* tag = tags.GetAt(i);
+        if (std::strcmp(tag->m_tagName, tagName) == 0) return tag;
+    }
+    return nullptr;
 }
 
 static const char* const kKnownTags[17] = {

@@ -47,8 +47,15 @@ struct TableRecord {
 // Where directory slot `slot` starts in a file.
 inline uint64_t TableRecordAt(uint64_t slot) { return kOffsetTableSize + kTableRecordSize * slot; }
 
-// True when the image holds the offset table and numTables table records.
-bool DirectoryFits(uint32_t imageLength, uint32_t numTables);
+// The bytes directory slot `slot` takes in a file.
+inline Extent TableRecordExtent(uint64_t slot) {
+    return Extent{TableRecordAt(slot), TableRecordAt(slot) + kTableRecordSize};
+}
+
+// Writes record into directory slot `slot` of an image of length bytes;
+// false, writing nothing, when the slot is not inside the image.
+bool WriteTableRecord(BYTE* image, uint64_t length, uint64_t slot, const TableRecord& record);
+
 
 // One table of the font: its directory record and, once the revised font is
 // built, its revised form.
@@ -92,6 +99,22 @@ public:
     uint32_t m_newOffset = 0;
     uint32_t m_newLength = 0;
     uint32_t m_newDataSize = 0;  // bytes of the revised image from m_pNewData on
+};
+
+// The first of tags, in their order, whose tag is tagName; or null.
+CTagObject* FindTagIn(const CTypedPtrArray<CObArray, CTagObject*>& tags, const char* tagName);
+
+// A font as loading leaves it: the image, its offset table and one table
+// object per directory record, pointing into the image.  What the checks,
+// the digests and the build take from the installed font.
+struct LoadedFont {
+    const BYTE* image = nullptr;
+    uint32_t length = 0;
+    const COpenTypeHeader* header = nullptr;
+    const CTypedPtrArray<CObArray, CTagObject*>* tags = nullptr;  // directory order
+
+    CTagObject* FindTag(const char* tagName) const { return FindTagIn(*tags, tagName); }
+    INT_PTR TagCount() const { return tags->GetSize(); }
 };
 
 // The seventeen tables the engine can revise.

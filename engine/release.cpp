@@ -1,9 +1,11 @@
 #include "engine/release.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <set>
 
+#include "engine/fontview.h"
 #include "engine/headname.h"
 #include "engine/otmodel.h"
 
@@ -15,20 +17,12 @@ bool Add(std::vector<Extent>* ranges, uint64_t size, uint64_t at, uint64_t n) {
     return true;
 }
 
-// The ID 13 strings of the name table at [at, at + length) of the image.
-// budget: name records that may still be read, shared by every table.
-void AddLicenseStrings(const BYTE* image, uint64_t size, uint64_t at, uint64_t length, uint64_t* budget,
+// The ID 13 strings of the name table at `at` of the image, as far as the
+// budget shared by every table lets them be read.
+void AddLicenseStrings(const NameTableView& table, uint64_t size, uint64_t at, WorkBudget* budget,
                        std::vector<Extent>* ranges) {
-    if (length < kNameHeaderSize) return;
-    const NameTableHeader header = NameTableHeader::Read(image + at);
-    const uint64_t end = at + length;
-    for (uint32_t j = 0; j < header.count && *budget > 0; ++j, --*budget) {
-        const uint64_t record = at + NameRecordAt(j);
-        if (!InImage(end, record, kNameRecordSize)) break;
-        const NameRecord name = NameRecord::Read(image + record);
-        if (name.nameID != kLicenseNameID) continue;
-        const uint64_t string = at + header.stringOffset + name.offset;
-        if (InImage(end, string, name.length)) Add(ranges, size, string, name.length);
+    for (const NameEntry& e : table.Records(budget)) {
+        if (e.record.nameID == kLicenseNameID && e.string) Add(ranges, size, at + e.stringStart, e.record.length);
     }
 }
 
@@ -38,23 +32,17 @@ bool FilledInRanges(const BYTE* image, uint64_t length, std::vector<Extent>* ran
     try {
         ranges->clear();
         if (length < kOffsetTableSize) return true;
-        // A name record is 12 bytes: no honest table holds more of them than
-        // the image has room for, and a crafted one that repeats a table in
-        // many directory records is read only that often.
-        uint64_t budget = length / 6 + 64;
+        // Each table is read once, however many records name it.
+        WorkBudget budget = WorkBudget::NameRecordsOf(length);
         std::set<std::pair<uint32_t, uint32_t>> namesRead;
-        const uint32_t count = GetU16(image + 4);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint64_t r = TableRecordAt(i);
-            if (!InImage(length, r, kTableRecordSize)) break;
-            Add(ranges, length, r + 4, 4);
-            const TableRecord t = TableRecord::Read(image + r);
-            if (!InImage(length, t.offset, t.length)) continue;
-            if (t.HasTag("head") && t.length >= kHeadAdjustmentOffset + 4) {
-                Add(ranges, length, static_cast<uint64_t>(t.offset) + kHeadAdjustmentOffset, 4);
+        for (const TableEntry& t : DirectoryView(image, length)) {
+            Add(ranges, length, t.recordAt + 4, 4);
+            if (!t.data) continue;
+            if (t.HasTag("head") && t.record.length >= kHeadAdjustmentOffset + 4) {
+                Add(ranges, length, static_cast<uint64_t>(t.record.offset) + kHeadAdjustmentOffset, 4);
             }
-            if (t.HasTag("name") && namesRead.insert(std::make_pair(t.offset, t.length)).second) {
-                AddLicenseStrings(image, length, t.offset, t.length, &budget, ranges);
+            if (t.HasTag("name") && namesRead.insert(std::make_pair(t.record.offset, t.record.length)).second) {
+                AddLicenseStrings(NameTableView(t.data, t.record.length), length, t.record.offset, &budget, ranges);
             }
         }
         std::sort(ranges->begin(), ranges->end(), [](const Extent& a, const Extent& b) { return a.from < b.from; });
@@ -96,5 +84,35 @@ bool ReleasedFontDigest(const BYTE* image, uint64_t length, BYTE out[kDigestSize
     if (!FilledInRanges(image, length, &ranges)) return false;
     CSha256 hash;
     AddApartFromFilledIn(&hash, image, 0, length, ranges);
+    return hash.Finish(out);
+}
+
+bool TakenDigest(const LoadedFont& font, const CMakeSabunData& data, BYTE out[kDigestSize]) {
+    std::memset(out, 0, kDigestSize);
+    if (!font.image || font.length < kOffsetTableSize) return false;
+    std::vector<Extent> filledIn;
+    if (!FilledInRanges(font.image, font.length, &filledIn)) return false;
+    CSha256 hash;
+    // The revised font's offset table is the installed one's.
+    AddApartFromFilledIn(&hash, font.image, 0, kOffsetTableSize, filledIn);
+    // Then every table in the order the build forms them, each as the build
+    // reads it: whole when it is taken over, else the bytes each copy block
+    // takes from it.
+    for (int i = 0; i < data.Header().tableCount; ++i) {
+        const CSabunTagObject* record = data.FindByIndex(i);
+        const CTagObject* tag = record ? font.FindTag(record->m_tag) : nullptr;
+        if (!tag || (tag->m_length != 0 && !tag->m_pData)) return false;
+        const uint64_t at = static_cast<uint64_t>(tag->m_pData - font.image);
+        if (!record->m_hasBlocks) {
+            AddApartFromFilledIn(&hash, font.image, at, at + tag->m_length, filledIn);
+            continue;
+        }
+        for (INT_PTR b = 0; b < record->m_copyBlocks.GetSize(); ++b) {
+            CopySpan span;
+            if (!CopySpanOf(*record->CopyBlock(b), tag->m_length, record->m_newLength, &span)) return false;
+            const uint64_t from = at + record->CopyBlock(b)->m_srcOffset;
+            if (span.fromTable != 0) AddApartFromFilledIn(&hash, font.image, from, from + span.fromTable, filledIn);
+        }
+    }
     return hash.Finish(out);
 }

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "engine/otbase.h"
+#include "engine/otmodel.h"
+#include "engine/sabun.h"
 #include "engine/sha256.h"
 
 // The bytes of the font image that the updater fills in, as sorted,
@@ -31,3 +33,9 @@ void AddApartFromFilledIn(CSha256* hash, const BYTE* image, uint64_t from, uint6
 // The digest of a revised font as released: the whole image with the bytes
 // filled in per customer counted as zeros.  False when it cannot be had.
 bool ReleasedFontDigest(const BYTE* image, uint64_t length, BYTE out[kDigestSize]);
+
+// The digest of the loaded font's bytes that the difference file data
+// takes, in the order the build takes them, the bytes filled in per
+// customer counted as zeros; for a file that fits the font.  False when it
+// cannot be had.
+bool TakenDigest(const LoadedFont& font, const CMakeSabunData& data, BYTE out[kDigestSize]);

@@ -1,8 +1,39 @@
 #include "engine/sabun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "engine/wholefile.h"
+
+SabunHeader SabunHeader::ReadProbe(const BYTE* p) {
+    SabunHeader h;
+    std::memset(&h, 0, sizeof h);
+    std::memcpy(h.magic, p, 4);
+    std::memcpy(h.fontName, p + 4, 32);
+    h.fromRevision = GetU32(p + 36);
+    return h;
+}
+
+SabunHeader SabunHeader::Read(const BYTE* p) {
+    SabunHeader h = ReadProbe(p);
+    h.newFileLength = GetU32(p + 40);
+    h.tableCount = p[44];
+    std::memcpy(h.reserved1, p + 45, 4);
+    std::memcpy(h.reserved2, p + 49, 4);
+    return h;
+}
+
+SabunRecord SabunRecord::Read(const BYTE* p) {
+    SabunRecord r;
+    std::memcpy(r.tag, p, 4);
+    r.newIndex = p[4];
+    r.newSortedIndex = p[5];
+    r.dataOffset = GetU32(p + 6);
+    r.newLength = GetU32(p + 10);
+    r.newOffset = GetU32(p + 14);
+    return r;
+}
 
 // A count with its top bit set stands for "no blocks".
 static uint32_t BlockCount(uint32_t field) {
@@ -14,6 +45,15 @@ void COldTagObject::Set(uint32_t srcOffset, uint32_t length, uint32_t dstOffset)
     m_srcOffset = srcOffset;
     m_length = length;
     m_dstOffset = dstOffset;
+}
+
+bool CopySpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span) {
+    *span = CopySpan();
+    if (block.m_dstOffset >= newLength) return true;
+    span->n = std::min<uint64_t>(block.m_length, newLength - block.m_dstOffset);
+    if (!InImage(RoundUp4(oldLength), block.m_srcOffset, span->n)) return false;
+    span->fromTable = block.m_srcOffset < oldLength ? std::min<uint64_t>(span->n, oldLength - block.m_srcOffset) : 0;
+    return true;
 }
 
 CNewTagObject::~CNewTagObject() { delete[] m_pBytes; }
@@ -105,15 +145,21 @@ bool CMakeSabunData::ReadWhole(const char* path, bool* wrongSize) {
     m_fileLength = 0;
     // The length is kept in 32 bits; a file this program could have made is
     // far below that.
-    return ReadWholeFile(path, 0x7FFFFFFFu, 1, &m_pFile, &m_fileLength, 0, nullptr, nullptr, wrongSize);
+    WholeFile file;
+    const WholeFileResult read = ReadWholeFile(path, 0x7FFFFFFFu, 1, &file);
+    if (wrongSize) *wrongSize = read == kWholeFileWrongSize;
+    m_pFile = file.data;
+    m_fileLength = file.length;
+    return read == kWholeFileRead;
 }
 
 int CMakeSabunData::ReadHeader(const char* path, char* fontNameOut, int* fromRevisionOut) {
     bool wrongSize = false;
     if (!ReadWhole(path, &wrongSize)) return wrongSize ? 0 : -1;
     if (m_fileLength < kSabunProbeSize || std::memcmp(m_pFile, kSabunMagic, 4) != 0) return 0;
-    std::memcpy(fontNameOut, m_pFile + 4, 32);
-    *fromRevisionOut = static_cast<int>(GetU32(m_pFile + 36));
+    const SabunHeader probe = SabunHeader::ReadProbe(m_pFile);
+    std::memcpy(fontNameOut, probe.fontName, sizeof probe.fontName);
+    *fromRevisionOut = static_cast<int>(probe.fromRevision);
     delete[] m_pFile;
     m_pFile = nullptr;
     return 1;
@@ -167,14 +213,7 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
         return 0;
     }
 
-    const BYTE* h = m_pFile;
-    std::memcpy(m_sabunHeader.magic, h, 4);
-    std::memcpy(m_sabunHeader.fontName, h + 4, 32);
-    m_sabunHeader.fromRevision = GetU32(h + 36);
-    m_sabunHeader.newFileLength = GetU32(h + 40);
-    m_sabunHeader.tableCount = h[44];
-    std::memcpy(m_sabunHeader.reserved1, h + 45, 4);
-    std::memcpy(m_sabunHeader.reserved2, h + 49, 4);
+    m_sabunHeader = SabunHeader::Read(m_pFile);
 
     if (!InImage(m_fileLength, kSabunHeaderSize, static_cast<uint64_t>(m_sabunHeader.tableCount) * kSabunRecordSize) &&
         !fault(kReadRecordsCut, -1)) {
@@ -187,13 +226,13 @@ int CMakeSabunData::Parse(std::vector<SabunReadFault>* faults) {
     // holds; once the lists read take more, no further list is read.
     uint64_t listBytes = 0;
     for (uint32_t i = 0; i < m_sabunHeader.tableCount; ++i) {
-        const uint64_t at = kSabunHeaderSize + static_cast<uint64_t>(kSabunRecordSize) * i;
+        const uint64_t at = SabunRecordAt(i);
         if (!InImage(m_fileLength, at, kSabunRecordSize)) break;
-        const BYTE* r = m_pFile + at;
-        const uint32_t dataOffset = GetU32(r + 6);
+        const SabunRecord r = SabunRecord::Read(m_pFile + at);
+        const uint32_t dataOffset = r.dataOffset;
         CSabunTagObject* record = new (std::nothrow) CSabunTagObject;
         if (!record) return 0;
-        record->SetRecord(r, r[4], r[5], dataOffset, GetU32(r + 10), GetU32(r + 14));
+        record->SetRecord(r.tag, r.newIndex, r.newSortedIndex, dataOffset, r.newLength, r.newOffset);
         // Appended before the checks below, so the array owns it whatever follows.
         m_sabunTags.Add(record);
         if (dataOffset == 0) continue;

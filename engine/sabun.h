@@ -36,7 +36,29 @@ struct SabunHeader {
     uint8_t tableCount;
     BYTE reserved1[4];
     BYTE reserved2[4];
+
+    // The header at p (kSabunHeaderSize bytes, checked by the caller).
+    static SabunHeader Read(const BYTE* p);
+    // What the folder scan takes from the kSabunProbeSize bytes at p: the
+    // magic, the font name and fromRevision; the other fields are zero.
+    static SabunHeader ReadProbe(const BYTE* p);
 };
+
+// One 18-byte table record as the file holds it.
+struct SabunRecord {
+    BYTE tag[4];
+    uint8_t newIndex;
+    uint8_t newSortedIndex;
+    uint32_t dataOffset;  // of the record's block list; 0 when the table is taken over
+    uint32_t newLength;
+    uint32_t newOffset;
+
+    // The record at p (kSabunRecordSize bytes, checked by the caller).
+    static SabunRecord Read(const BYTE* p);
+};
+
+// Where table record `index` starts in a difference file.
+inline uint64_t SabunRecordAt(uint64_t index) { return kSabunHeaderSize + kSabunRecordSize * index; }
 
 // One copy block: bytes of the old table put into the new one.
 class COldTagObject : public COpenTypeObject {
@@ -47,6 +69,18 @@ public:
     uint32_t m_length = 0;
     uint32_t m_dstOffset = 0;
 };
+
+// What one copy block takes from an old table of oldLength bytes into a new
+// one of newLength: n bytes at its srcOffset of the old table read as its
+// bytes followed by zeros up to its padded length, fromTable of them its own.
+struct CopySpan {
+    uint64_t n = 0;
+    uint64_t fromTable = 0;
+};
+
+// False when the block reads outside the padded old table.  A block that
+// starts past the new table's end takes nothing.
+bool CopySpanOf(const COldTagObject& block, uint64_t oldLength, uint64_t newLength, CopySpan* span);
 
 // One literal block: bytes carried in the difference file.
 class CNewTagObject : public COpenTypeObject {

@@ -9,9 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/otmodel.h"
 #include "engine/sabun.h"
-
-class COpenTypeManager;
 
 // Largest revised font the builder makes: its lengths are held in signed
 // 32 bits where checksums are taken.
@@ -44,8 +43,8 @@ struct SabunFault {
     int block;   // copy block number, -1 when none
 };
 
-// Checks the records of data (as many as were parsed).  With a font (loaded
-// with LoadFont) the records are checked against its tables too; without
+// Checks the records of data (as many as were parsed).  With a font (as
+// loading leaves it) the records are checked against its tables too; without
 // one, a taken-over table's length is taken from its record.  Returns the
 // number of faults; with faults null it stops at the first.
-int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std::vector<SabunFault>* faults);
+int CheckSabunData(const CMakeSabunData& data, const LoadedFont* font, std::vector<SabunFault>* faults);

@@ -507,8 +507,9 @@ bool Setup(const std::string& fontDir, std::string* error) {
         return false;
     }
     // Identification looks for the font the difference file names.
-    std::memcpy(s.entry.fontName, s.diff.data() + 4, 32);
-    s.entry.fromRevision = static_cast<int>(GetU32(s.diff.data() + 36));
+    const SabunHeader probe = SabunHeader::ReadProbe(s.diff.data());
+    std::memcpy(s.entry.fontName, probe.fontName, sizeof probe.fontName);
+    s.entry.fromRevision = static_cast<int>(probe.fromRevision);
     std::strcpy(s.entry.diffPath, kDiffPath);
     std::strcpy(s.entry.fontFileName, "Target.otf");
     return true;

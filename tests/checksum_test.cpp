@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
-#include "tests/support/manager_access.h"
 #include "tests/support/revision.h"
 
 using testdata::Bytes;
@@ -18,20 +18,32 @@ namespace {
 
 const char* const kPath = "C:\\Windows\\Fonts\\Sorame-Gothic-W3.otf";
 
-// A manager whose output image is the given bytes, as the builder leaves it.
-void SetOutput(COpenTypeManager& m, const Bytes& image) { ManagerTestAccess::SetOutput(m, image); }
+// An image as the builder leaves it, to be finished by the steps under test
+// with the serial strings the driver took.
+struct Revised {
+    explicit Revised(const Bytes& bytes) : image(bytes) {}
+    void SetSerials(const std::string& macSerial, const std::string& winSerial) {
+        std::fill(mac, mac + sizeof mac, 0);
+        std::fill(win, win + sizeof win, 0);
+        std::copy(macSerial.begin(), macSerial.end(), mac);
+        std::copy(winSerial.begin(), winSerial.end(), win);
+    }
+    int PutSerials(uint32_t numTables, ProgressRecorder* rec = nullptr, int fontCount = 1, int fontIndex = 0) {
+        return PutSerialRecord(image.data(), static_cast<uint32_t>(image.size()), numTables, mac, win,
+                               Progress(rec, fontCount, fontIndex));
+    }
+    int PutSums(uint32_t numTables, ProgressRecorder* rec = nullptr, int fontCount = 1, int fontIndex = 0) {
+        return PutCheckSums(image.data(), static_cast<uint32_t>(image.size()), numTables,
+                            Progress(rec, fontCount, fontIndex));
+    }
+    static FontProgress Progress(ProgressRecorder* rec, int fontCount, int fontIndex) {
+        return FontProgress{rec ? ProgressRecorder::Callback : nullptr, rec, fontCount, fontIndex, kPath};
+    }
 
-Bytes OutputOf(const COpenTypeManager& m) { return Bytes(m.Output(), m.Output() + m.OutputLength()); }
-
-COpenTypeHeader TableCount(uint16_t n) {
-    COpenTypeHeader h;
-    h.m_numTables = n;
-    return h;
-}
-
-void SetSerials(COpenTypeManager& m, const std::string& mac, const std::string& win) {
-    ManagerTestAccess::SetSerials(m, mac, win);
-}
+    Bytes image;
+    char mac[kSerialBufferSize] = {};
+    char win[kSerialBufferSize] = {};
+};
 
 std::vector<std::string> LicenseStrings(const Bytes& font) {
     std::vector<std::string> s;
@@ -67,14 +79,13 @@ TEST_F(ChecksumTest, EveryLicenseStringGetsTheSerialOfItsPlatformCutOrPaddedToIt
         .Add(1, 0, 0, 13, Bytes(300, '?'))       // longer than the 255 bytes held
         .Win(14, "untouched");
     const Bytes image = FontBuilder().Table("head", HeadTable(0x10000)).Table("name", name.Build()).Build();
-    COpenTypeManager m;
-    SetOutput(m, image);
-    SetSerials(m, std::string(255, 'M'), winSerial);
+    Revised m(image);
+    m.SetSerials(std::string(255, 'M'), winSerial);
     ProgressRecorder rec;
-    ASSERT_EQ(m.WriteSerialRecord(kPath, TableCount(2), ProgressRecorder::Callback, &rec, 1, 0), 0);
+    ASSERT_EQ(m.PutSerials(2, &rec, 1, 0), 0);
     EXPECT_EQ(rec.Steps(), (std::vector<int>{65}));
 
-    const Bytes out = OutputOf(m);
+    const Bytes out = m.image;
     const std::vector<std::string> s = LicenseStrings(out);
     ASSERT_EQ(s.size(), 6u);
     EXPECT_EQ(s[0], "MMM");
@@ -101,48 +112,44 @@ TEST_F(ChecksumTest, RecordsAndStringsOutsideTheNameTableAreLeftAlone) {
         .Count(40);                                // records past the table
     Bytes table = name.Build();
     const Bytes image = FontBuilder().Table("name", table).Table("head", HeadTable(0x10000)).Build();
-    COpenTypeManager m;
-    SetOutput(m, image);
-    SetSerials(m, "SERIAL", "");
-    ASSERT_EQ(m.WriteSerialRecord(kPath, TableCount(2), nullptr, nullptr, 1, 0), 0);
-    const Bytes out = OutputOf(m);
+    Revised m(image);
+    m.SetSerials("SERIAL", "");
+    ASSERT_EQ(m.PutSerials(2), 0);
+    const Bytes out = m.image;
     const uint32_t at = testdata::FindEntry(testdata::Directory(out), "name")->offset;
     EXPECT_EQ(std::string(out.begin() + at + 42, out.begin() + at + 53), "SERIfarlong");
     EXPECT_EQ(DirectoryChecksum(out, "name"), TableChecksum(out, "name"));
 
     // A name table whose stated length runs past the image: nothing written.
     const Bytes cut = FontBuilder().Table("head", HeadTable(0x10000)).Table("name", table).SetLength(1, 0x10000).Build();
-    COpenTypeManager n;
-    SetOutput(n, cut);
-    SetSerials(n, "SERIAL", "");
-    EXPECT_EQ(n.WriteSerialRecord(kPath, TableCount(2), nullptr, nullptr, 1, 0), 0);
-    EXPECT_EQ(OutputOf(n), cut);
+    Revised n(cut);
+    n.SetSerials("SERIAL", "");
+    EXPECT_EQ(n.PutSerials(2), 0);
+    EXPECT_EQ(n.image, cut);
 
     // More directory slots claimed than the image holds.
-    COpenTypeManager o;
-    SetOutput(o, Bytes(image.begin(), image.begin() + 20));
-    EXPECT_EQ(o.WriteSerialRecord(kPath, TableCount(200), nullptr, nullptr, 1, 0), 10);
+    Revised o(Bytes(image.begin(), image.begin() + 20));
+    EXPECT_EQ(o.PutSerials(200), 10);
 }
 
 TEST_F(ChecksumTest, WithoutANameTableOrOnAStopNothingIsWritten) {
     const Bytes noName = FontBuilder().Table("head", HeadTable(0x10000)).Table("post", Bytes(32, 1)).Build();
-    COpenTypeManager m;
-    SetOutput(m, noName);
+    Revised m(noName);
     ProgressRecorder rec;
-    EXPECT_EQ(m.WriteSerialRecord(kPath, TableCount(2), ProgressRecorder::Callback, &rec, 1, 0), 10);
+    EXPECT_EQ(m.PutSerials(2, &rec, 1, 0), 10);
     EXPECT_TRUE(rec.reports.empty());
-    EXPECT_EQ(OutputOf(m), noName);
-    EXPECT_EQ(m.WriteSerialRecord(kPath, TableCount(0), ProgressRecorder::Callback, &rec, 1, 0), 10);
+    EXPECT_EQ(m.image, noName);
+    EXPECT_EQ(m.PutSerials(0, &rec, 1, 0), 10);
 
     // The name record is looked for among the installed font's table count only.
     const Bytes nameLast = FontBuilder().Table("head", HeadTable(0x10000)).Table("name", NameTable().Mac(13, "x").Build()).Build();
-    SetOutput(m, nameLast);
-    EXPECT_EQ(m.WriteSerialRecord(kPath, TableCount(1), nullptr, nullptr, 1, 0), 10);
+    m.image = nameLast;
+    EXPECT_EQ(m.PutSerials(1), 10);
 
-    SetSerials(m, "SERIAL", "");
+    m.SetSerials("SERIAL", "");
     rec.stopAtStep = 65;
-    EXPECT_EQ(m.WriteSerialRecord(kPath, TableCount(2), ProgressRecorder::Callback, &rec, 1, 0), 8);
-    EXPECT_EQ(OutputOf(m), nameLast);
+    EXPECT_EQ(m.PutSerials(2, &rec, 1, 0), 8);
+    EXPECT_EQ(m.image, nameLast);
 }
 
 TEST_F(ChecksumTest, TheHeadChecksumAndAdjustmentMakeTheFileSumRight) {
@@ -155,14 +162,13 @@ TEST_F(ChecksumTest, TheHeadChecksumAndAdjustmentMakeTheFileSumRight) {
                             .Table("head", HeadTable(0x20000, 0x9ABCDEF0))
                             .FixChecksums(false)
                             .Build();
-    COpenTypeManager m;
-    SetOutput(m, image);
+    Revised m(image);
     ProgressRecorder rec;
-    ASSERT_EQ(m.RecalcCheckSums(kPath, TableCount(5), ProgressRecorder::Callback, &rec, 2, 1), 0);
+    ASSERT_EQ(m.PutSums(5, &rec, 2, 1), 0);
     ASSERT_EQ(rec.Steps(), (std::vector<int>{75}));
     EXPECT_EQ(rec.reports[0].overall, 87);
 
-    const Bytes out = OutputOf(m);
+    const Bytes out = m.image;
     EXPECT_EQ(testdata::WordSum(out), 0xB1B0AFBAu);
     const auto d = testdata::Directory(out);
     // The first head's checksum is taken with its adjustment at zero.
@@ -188,38 +194,35 @@ TEST_F(ChecksumTest, WithoutAWholeHeadTableTheResultIsTwelveUnlessAStopCame) {
     };
     for (const Case& c : cases) {
         for (int stopAt : {-1, 75}) {
-            COpenTypeManager m;
-            SetOutput(m, c.image);
+            Revised m(c.image);
             ProgressRecorder rec;
             rec.stopAtStep = stopAt;
-            EXPECT_EQ(m.RecalcCheckSums(kPath, TableCount(1), ProgressRecorder::Callback, &rec, 1, 0),
+            EXPECT_EQ(m.PutSums(1, &rec, 1, 0),
                       stopAt == 75 ? 8 : 12)
                 << c.what;
             EXPECT_EQ(rec.Steps(), (std::vector<int>{75})) << c.what;
-            EXPECT_EQ(OutputOf(m), c.image) << c.what;
+            EXPECT_EQ(m.image, c.image) << c.what;
         }
     }
 }
 
 TEST_F(ChecksumTest, AStopAtSeventyFiveLeavesTheAdjustmentUnwritten) {
     const Bytes image = FontBuilder().Table("head", HeadTable(0x10000, 0x12345678)).FixChecksums(false).Build();
-    COpenTypeManager m;
-    SetOutput(m, image);
+    Revised m(image);
     ProgressRecorder rec;
     rec.stopAtStep = 75;
-    EXPECT_EQ(m.RecalcCheckSums(kPath, TableCount(1), ProgressRecorder::Callback, &rec, 1, 0), 8);
-    EXPECT_NE(testdata::GetU32(OutputOf(m), 12 + 16 + 8), 0x12345678u);
-    EXPECT_NE(testdata::WordSum(OutputOf(m)), 0xB1B0AFBAu);
+    EXPECT_EQ(m.PutSums(1, &rec, 1, 0), 8);
+    EXPECT_NE(testdata::GetU32(m.image, 12 + 16 + 8), 0x12345678u);
+    EXPECT_NE(testdata::WordSum(m.image), 0xB1B0AFBAu);
 }
 
 TEST_F(ChecksumTest, AnImageWithTrailingBytesIsSummedAsIfPaddedWithZeros) {
     Bytes image = FontBuilder().Table("head", HeadTable(0x10000)).Build();
     image.push_back(0xAB);
     image.push_back(0xCD);
-    COpenTypeManager m;
-    SetOutput(m, image);
-    ASSERT_EQ(m.RecalcCheckSums(kPath, TableCount(1), nullptr, nullptr, 1, 0), 0);
-    Bytes padded = OutputOf(m);
+    Revised m(image);
+    ASSERT_EQ(m.PutSums(1), 0);
+    Bytes padded = m.image;
     padded.resize(padded.size() + 2, 0);
     EXPECT_EQ(testdata::WordSum(padded), 0xB1B0AFBAu);
 }

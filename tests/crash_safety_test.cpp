@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "discovery/foldercheck.h"
+#include "driver/revise.h"
 #include "engine/manager.h"
 #include "platform/sim/sim.h"
 #include "tests/support/sim_fixture.h"

@@ -176,3 +176,30 @@ TEST_F(IdentifyTest, NameTablesThatClaimMoreThanTheyHoldAreNotTargets) {
         EXPECT_TRUE(loaded != kReviseOk || !m.LoadedFontIs(Entry("NNNNNNNN", kRev1)));
     }
 }
+
+TEST_F(IdentifyTest, RecordsNamingOneLargeTableAreReadWithinOneBudgetByBothReaders) {
+    // A name table of 1,000 records with empty strings, named again by three
+    // more directory records of other lengths, and then the real one.
+    testdata::NameTable large;
+    for (int i = 0; i < 1000; ++i) large.Mac(1, "");
+    const Bytes real = testdata::StandardNameTable("Sorame Gothic W3", "M", "W");
+    auto build = [&](int aliases, uint32_t largeAt, uint32_t largeLength) {
+        FontBuilder b;
+        b.Table("head", HeadTable(kRev1)).Table("name", large.Build());
+        for (int k = 0; k < aliases; ++k) {
+            b.Table("name", Bytes(8, 0)).SetOffset(2 + k, largeAt).SetLength(2 + k, largeLength + k + 1);
+        }
+        return b.Table("name", real).Build();
+    };
+    const Bytes plain = build(0, 0, 0);
+    const Bytes laidOut = build(3, 0, 0);
+    const TableRecord largeRecord = DirectoryView(laidOut.data(), laidOut.size()).At(1).record;
+    const Bytes aliased = build(3, largeRecord.offset, largeRecord.length);
+
+    const FontIdentity found = ReadFontIdentity(plain.data(), static_cast<uint32_t>(plain.size()), 3);
+    EXPECT_STREQ(found.name, "Sorame Gothic W3");
+    EXPECT_EQ(ReadFontIdentity(aliased.data(), static_cast<uint32_t>(aliased.size()), 6).name[0], '\0');
+    int revision = 0;
+    EXPECT_EQ(Identify(plain, Entry("Sorame Gothic W3", kRev1), &revision), 1);
+    EXPECT_EQ(Identify(aliased, Entry("Sorame Gothic W3", kRev1), &revision), 0);
+}

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "engine/manager.h"
-#include "tests/support/manager_access.h"
 #include "tests/support/builders.h"
 
 using testdata::Bytes;
@@ -43,16 +42,17 @@ TEST(TagObjectTest, PointsIntoTheImageOnlyWhenTheTableIsThere) {
     EXPECT_FALSE(cut.HasData());
 }
 
-TEST(ManagerTest, FindTagReturnsTheEarlierOfTwoRecords) {
-    COpenTypeManager m;
-    auto* first = new CTagObject;
-    auto* second = new CTagObject;
-    std::memcpy(first->m_tagName, "head", 5);
-    std::memcpy(second->m_tagName, "head", 5);
-    ManagerTestAccess::AddTag(m, first);
-    ManagerTestAccess::AddTag(m, second);
-    EXPECT_EQ(m.FindTag("head"), first);
-    EXPECT_EQ(m.FindTag("name"), nullptr);
+TEST(TagListTest, FindTagReturnsTheEarlierOfTwoRecords) {
+    CTagObject first, second;
+    std::memcpy(first.m_tagName, "head", 5);
+    std::memcpy(second.m_tagName, "head", 5);
+    CTypedPtrArray<CObArray, CTagObject*> tags;
+    tags.Add(&first);
+    tags.Add(&second);
+    EXPECT_EQ(FindTagIn(tags, "head"), &first);
+    EXPECT_EQ(FindTagIn(tags, "name"), nullptr);
+    const COpenTypeHeader header;
+    EXPECT_EQ((LoadedFont{nullptr, 0, &header, &tags}).FindTag("head"), &first);
 }
 
 TEST(ProgressTest, OverallPercentInBothForms) {

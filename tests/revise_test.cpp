@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "discovery/foldercheck.h"
+#include "driver/revise.h"
 #include "engine/manager.h"
 #include "tests/support/manifest.h"
 #include "tests/support/revision.h"

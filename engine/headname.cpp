@@ -31,29 +31,6 @@ bool CTagHeadObject::ReadTable(const BYTE* /*image*/) {
     return true;
 }
 
-NameTableHeader NameTableHeader::Read(const BYTE* p) {
-    return NameTableHeader{GetU16(p), GetU16(p + 2), GetU16(p + 4)};
-}
-
-void NameTableHeader::Write(BYTE* p) const {
-    PutU16(p, format);
-    PutU16(p + 2, count);
-    PutU16(p + 4, stringOffset);
-}
-
-NameRecord NameRecord::Read(const BYTE* p) {
-    return NameRecord{GetU16(p), GetU16(p + 2), GetU16(p + 4), GetU16(p + 6), GetU16(p + 8), GetU16(p + 10)};
-}
-
-void NameRecord::Write(BYTE* p) const {
-    PutU16(p, platformID);
-    PutU16(p + 2, encodingID);
-    PutU16(p + 4, languageID);
-    PutU16(p + 6, nameID);
-    PutU16(p + 8, length);
-    PutU16(p + 10, offset);
-}
-
 void CNameRecordObject::Parse(const NameRecord& record, const BYTE* table, uint32_t storageStart) {
     m_platformID = record.platformID;
     m_encodingID = record.encodingID;

@@ -14,42 +14,15 @@
 
 #include <cstdint>
 
+#include "engine/fontview.h"
 #include "engine/otmodel.h"
 
 static const uint32_t kHeadTableSize = 54;
 static const uint32_t kNameStringKept = 260;
-static const uint32_t kNameHeaderSize = 6;
-static const uint32_t kNameRecordSize = 12;
 static const uint16_t kLicenseNameID = 13;  // the serial-number strings
 // Where head.checkSumAdjustment lies in the head table.
 static const uint32_t kHeadAdjustmentOffset = 8;
 static const uint16_t kPlatformMacintosh = 1;
-
-// The first 6 bytes of a name table.
-struct NameTableHeader {
-    uint16_t format;
-    uint16_t count;
-    uint16_t stringOffset;  // where string storage starts in the table
-
-    static NameTableHeader Read(const BYTE* p);
-    void Write(BYTE* p) const;
-};
-
-// One 12-byte name record as the table holds it.
-struct NameRecord {
-    uint16_t platformID;
-    uint16_t encodingID;
-    uint16_t languageID;
-    uint16_t nameID;
-    uint16_t length;  // of the string, in bytes
-    uint16_t offset;  // of the string, from the start of string storage
-
-    static NameRecord Read(const BYTE* p);
-    void Write(BYTE* p) const;
-};
-
-// Where name record `index` starts in its table.
-inline uint64_t NameRecordAt(uint64_t index) { return kNameHeaderSize + kNameRecordSize * index; }
 
 class CHeadInfoObject : public COpenTypeObject {
 public:

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "engine/otmodel.h"
+#include "engine/fontview.h"
 #include "engine/release.h"
 #include "tools/patool/internal.h"
 #include "tools/patool/patool.h"
@@ -29,12 +29,16 @@ std::vector<bool> FilledInBytes(const Bytes& font) {
     return mask;
 }
 
+// Where byte `at` of a font lies, for a message: the first table that
+// holds it, in directory order.
 std::string Where(const Bytes& font, size_t at) {
     if (at < kOffsetTableSize) return "offset table";
-    const uint32_t count = U16At(font, 4);
-    if (at < TableRecordAt(count)) return "directory record " + std::to_string((at - kOffsetTableSize) / kTableRecordSize);
-    for (uint32_t i = 0; i < count && InImage(font.size(), TableRecordAt(i), kTableRecordSize); ++i) {
-        const TableRecord t = TableRecord::Read(font.data() + TableRecordAt(i));
+    const DirectoryView directory(font.data(), font.size());
+    if (at - kOffsetTableSize < static_cast<uint64_t>(kTableRecordSize) * directory.DeclaredCount()) {
+        return "directory record " + std::to_string((at - kOffsetTableSize) / kTableRecordSize);
+    }
+    for (const TableEntry& table : directory) {
+        const TableRecord& t = table.record;
         if (at >= t.offset && at - t.offset < t.length) {
             return "table " + Quoted(t.tag) + " at +" + std::to_string(at - t.offset);
         }

@@ -24,10 +24,9 @@ struct Failure {
 // Prints the failure as patool's error line and returns its code.
 int Fail(std::ostream& err, const Failure& f);
 
-// Big-endian fields of a host file's bytes, through the engine's own
-// readers; the caller has checked that they are there.
+// A big-endian field of a host file's bytes, through the engine's own
+// reader; the caller has checked that it is there.
 uint32_t U32At(const Bytes& b, size_t at);
-uint16_t U16At(const Bytes& b, size_t at);
 // A table tag for a message, quoted, its unprintable bytes escaped.
 std::string Quoted(const uint8_t* tag);
 

@@ -1,10 +1,10 @@
 // Copies of a font as other customers have it, with serial strings of
 // other lengths, for checking a difference file against them.
 #include <algorithm>
-#include <utility>
+#include <map>
 
+#include "engine/fontview.h"
 #include "engine/headname.h"
-#include "engine/otbase.h"
 #include "tools/patool/internal.h"
 
 namespace patool {
@@ -12,26 +12,19 @@ namespace internal {
 
 namespace {
 
-// A table of the font: its directory slot and where its bytes lie.
-struct Table {
-    uint32_t slot, offset, length;
-};
-
-// The font's directory, every table inside the file; the slots of the first
-// name and head tables, or -1.  False when the directory or a table lies
-// outside the file.
-bool ReadTables(const Bytes& font, std::vector<Table>* tables, int* nameSlot, int* headSlot) {
+// The font's directory, every table inside the file: the records, with the
+// slots of the first name and head tables (or -1).  False when the directory
+// or a table lies outside the file.
+bool ReadTables(const Bytes& font, std::vector<TableEntry>* tables, int* nameSlot, int* headSlot) {
     if (font.size() < kOffsetTableSize) return false;
-    const uint32_t numTables = U16At(font, 4);
-    if (!InImage(font.size(), kOffsetTableSize, static_cast<uint64_t>(kTableRecordSize) * numTables)) return false;
+    const DirectoryView directory(font.data(), font.size());
+    if (!directory.Fits()) return false;
     *nameSlot = *headSlot = -1;
-    for (uint32_t i = 0; i < numTables; ++i) {
-        const TableRecord record = TableRecord::Read(font.data() + TableRecordAt(i));
-        const Table t{i, record.offset, record.length};
-        if (!InImage(font.size(), t.offset, t.length)) return false;
-        if (record.HasTag("name") && *nameSlot < 0) *nameSlot = static_cast<int>(i);
-        if (record.HasTag("head") && *headSlot < 0) *headSlot = static_cast<int>(i);
-        tables->push_back(t);
+    for (const TableEntry& table : directory) {
+        if (!table.data) return false;
+        if (table.HasTag("name") && *nameSlot < 0) *nameSlot = static_cast<int>(table.slot);
+        if (table.HasTag("head") && *headSlot < 0) *headSlot = static_cast<int>(table.slot);
+        tables->push_back(table);
     }
     return true;
 }
@@ -55,48 +48,44 @@ bool Resized(uint32_t platform, int units, Bytes* text) {
 }
 
 // The name table again, its serial strings resized and its strings laid out
-// in record order; records that shared a string go on sharing it.  False
-// when there is no serial string to change or the table does not hold
+// in record order; records that shared a string go on sharing it, so that
+// the work is what the strings weigh, however many records share them.
+// False when there is no serial string to change or the table does not hold
 // together.
-bool NameWithOtherSerials(const Bytes& old, int units, Bytes* table) {
-    if (old.size() < kNameHeaderSize) return false;
-    const NameTableHeader header = NameTableHeader::Read(old.data());
-    const uint32_t count = header.count, storage = header.stringOffset;
-    const uint64_t recordsEnd = NameRecordAt(count);
-    if (recordsEnd > storage || storage > old.size()) return false;
-    table->assign(old.begin(), old.begin() + storage);
+bool NameWithOtherSerials(const TableEntry& old, int units, Bytes* table) {
+    const NameTableView view(old.data, old.record.length);
+    if (!view.HasHeader()) return false;
+    const uint32_t storage = view.Header().stringOffset;
+    if (NameRecordAt(view.Header().count) > storage || storage > view.Length()) return false;
+    table->assign(view.Table(), view.Table() + storage);
     Bytes strings;
-    std::vector<std::pair<uint32_t, uint32_t>> placed;  // (old offset << 16 | length, new offset)
+    std::map<uint32_t, uint32_t> placed;  // old offset << 16 | length -> new offset
     bool changed = false;
-    for (uint32_t j = 0; j < count; ++j) {
-        const size_t r = static_cast<size_t>(NameRecordAt(j));
-        NameRecord record = NameRecord::Read(old.data() + r);
-        const uint32_t length = record.length, offset = record.offset;
-        if (!InImage(old.size(), static_cast<uint64_t>(storage) + offset, length)) return false;
-        Bytes text(old.begin() + storage + offset, old.begin() + storage + offset + length);
-        const bool serial = record.nameID == kLicenseNameID && j != 4;
-        if (serial) {
-            if (!Resized(record.platformID, units, &text)) continue;
-            changed = true;
-        }
+    for (const NameEntry& entry : view) {
+        if (!entry.string) return false;
+        NameRecord record = entry.record;
+        const bool serial = record.nameID == kLicenseNameID && entry.index != 4;
+        const uint32_t key = static_cast<uint32_t>(record.offset) << 16 | record.length;
+        const auto shared = serial ? placed.end() : placed.find(key);
         uint32_t at = static_cast<uint32_t>(strings.size());
-        const uint32_t key = offset << 16 | length;
-        bool shared = false;
-        for (const auto& p : placed) {
-            if (!serial && p.first == key) {
-                at = p.second;
-                shared = true;
-                break;
+        size_t length = record.length;
+        if (shared != placed.end()) {
+            at = shared->second;
+        } else {
+            Bytes text(entry.string, entry.string + record.length);
+            if (serial) {
+                if (!Resized(record.platformID, units, &text)) continue;
+                changed = true;
+            } else {
+                placed.emplace(key, at);
             }
-        }
-        if (!shared) {
-            if (!serial) placed.emplace_back(key, at);
             strings.insert(strings.end(), text.begin(), text.end());
+            length = text.size();
         }
-        if (at > 0xFFFF || text.size() > 0xFFFF) return false;
-        record.length = static_cast<uint16_t>(text.size());
+        if (at > 0xFFFF || length > 0xFFFF) return false;
+        record.length = static_cast<uint16_t>(length);
         record.offset = static_cast<uint16_t>(at);
-        record.Write(table->data() + r);
+        record.Write(table->data() + NameRecordAt(entry.index));
     }
     if (!changed) return false;
     table->insert(table->end(), strings.begin(), strings.end());
@@ -106,35 +95,33 @@ bool NameWithOtherSerials(const Bytes& old, int units, Bytes* table) {
 // The font again with its name table replaced: every table in its old data
 // order, each on a four-byte boundary, the name table's checksum and
 // head.checkSumAdjustment made anew.
-void LayOut(const Bytes& font, const std::vector<Table>& tables, int nameSlot, int headSlot, const Bytes& name,
+void LayOut(const Bytes& font, const std::vector<TableEntry>& tables, int nameSlot, int headSlot, const Bytes& name,
             Bytes* copy) {
-    std::vector<Table> byOffset = tables;
-    std::stable_sort(byOffset.begin(), byOffset.end(), [](const Table& a, const Table& b) { return a.offset < b.offset; });
+    std::vector<TableEntry> byOffset = tables;
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [](const TableEntry& a, const TableEntry& b) { return a.record.offset < b.record.offset; });
     copy->assign(font.begin(), font.begin() + kOffsetTableSize + kTableRecordSize * tables.size());
-    for (const Table& t : byOffset) {
+    for (const TableEntry& t : byOffset) {
         copy->resize((copy->size() + 3) / 4 * 4, 0);
-        const size_t r = kOffsetTableSize + kTableRecordSize * t.slot;
-        const size_t at = copy->size();
-        if (static_cast<int>(t.slot) == nameSlot) {
+        TableRecord record = t.record;
+        const bool isName = static_cast<int>(t.slot) == nameSlot;
+        record.offset = static_cast<uint32_t>(copy->size());
+        if (isName) {
             copy->insert(copy->end(), name.begin(), name.end());
         } else {
-            copy->insert(copy->end(), font.begin() + t.offset, font.begin() + t.offset + t.length);
+            copy->insert(copy->end(), t.data, t.data + t.record.length);
         }
-        const uint32_t length = static_cast<uint32_t>(copy->size() - at);
-        PutU32(copy->data() + r + 8, static_cast<uint32_t>(at));
-        PutU32(copy->data() + r + 12, length);
-        if (static_cast<int>(t.slot) == nameSlot) {
-            PutU32(copy->data() + r + 4, CalcCheckSum(copy->data() + at, static_cast<int32_t>(length)));
-        }
+        record.length = static_cast<uint32_t>(copy->size() - record.offset);
+        if (isName) record.checkSum = CalcCheckSum(copy->data() + record.offset, static_cast<int32_t>(record.length));
+        record.Write(copy->data() + t.recordAt);
     }
     copy->resize((copy->size() + 3) / 4 * 4, 0);
     if (headSlot >= 0) {
-        const size_t r = kOffsetTableSize + kTableRecordSize * static_cast<size_t>(headSlot);
-        const TableRecord head = TableRecord::Read(copy->data() + r);
-        if (head.length >= 12) {
-            PutU32(copy->data() + head.offset + 8, 0);
-            PutU32(copy->data() + head.offset + 8,
-                   0xB1B0AFBAu - CalcCheckSum(copy->data(), static_cast<int32_t>(copy->size())));
+        const TableEntry head = DirectoryView(copy->data(), copy->size()).At(static_cast<uint32_t>(headSlot));
+        if (head.record.length >= 12) {
+            BYTE* adjustment = copy->data() + head.record.offset + kHeadAdjustmentOffset;
+            PutU32(adjustment, 0);
+            PutU32(adjustment, 0xB1B0AFBAu - CalcCheckSum(copy->data(), static_cast<int32_t>(copy->size())));
         }
     }
 }
@@ -144,13 +131,11 @@ void LayOut(const Bytes& font, const std::vector<Table>& tables, int nameSlot, i
 // Every string and table after the serial strings moves to match them.  The
 // fifth name record names the font and is left alone whatever its ID.
 bool WithOtherSerials(const Bytes& font, int units, Bytes* copy) {
-    std::vector<Table> tables;
+    std::vector<TableEntry> tables;
     int nameSlot = -1, headSlot = -1;
     if (!ReadTables(font, &tables, &nameSlot, &headSlot) || nameSlot < 0) return false;
-    const Table& name = tables[static_cast<size_t>(nameSlot)];
-    const Bytes old(font.begin() + name.offset, font.begin() + name.offset + name.length);
     Bytes table;
-    if (!NameWithOtherSerials(old, units, &table)) return false;
+    if (!NameWithOtherSerials(tables[static_cast<size_t>(nameSlot)], units, &table)) return false;
     LayOut(font, tables, nameSlot, headSlot, table, copy);
     return true;
 }

@@ -22,10 +22,7 @@ namespace internal {
 
 namespace fs = std::filesystem;
 
-// Big-endian fields of a host file's bytes, through the engine's own
-// readers; the caller has checked that they are there.
 uint32_t U32At(const Bytes& b, size_t at) { return GetU32(b.data() + at); }
-uint16_t U16At(const Bytes& b, size_t at) { return GetU16(b.data() + at); }
 
 std::string Quoted(const BYTE* tag) {
     std::string s = "'";

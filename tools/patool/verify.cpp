@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "engine/manager.h"
 #include "engine/manifest.h"
-#include "tools/patool/internal.h"
+#include "tools/patool/inspect.h"
 #include "tools/patool/patool.h"
 
 namespace patool {
@@ -63,11 +62,7 @@ int Verify(const std::vector<std::string>& a, std::ostream& out, std::ostream& e
             std::string why;
             CMakeSabunData data;
             if (!ReadHost(file, &pa, &why) || !data.ReadBytes(pa.data(), static_cast<uint32_t>(pa.size()))) continue;
-            DiffFileRecord entry;
-            std::memset(&entry, 0, sizeof entry);
-            std::memcpy(entry.fontName, data.Header().fontName, sizeof data.Header().fontName);
-            entry.fromRevision = static_cast<int>(data.Header().fromRevision);
-            if (!m.LoadedFontIsTarget(entry)) continue;
+            if (!m.LoadedFontIsTarget(EntryOf(data.Header()))) continue;
             paired = true;
             const std::string temp =
                 (fs::temp_directory_path(ec) / ("patool-verify-" + std::to_string(::getpid()) + ".otf")).string();

@@ -1,6 +1,6 @@
 // What the commands of patool share: host files, the updater's engine on
 // them, and the check of a difference file; and the commands themselves,
-// one file each.  Not for use outside patool.
+// one file each.  Not for use outside patool and its tests.
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(realpath -m "${1:-build-bench-wine}")
 WORK=$work
-. scripts/wine/lib.sh
+. tests/wine/lib.sh
 
 log "building the Windows program's search and its benchmark (MinGW-w64)"
 build_windows_program build-win

@@ -6,7 +6,7 @@
 #
 # With a display (DISPLAY set) the program is yours to drive.  Without one it
 # runs in a virtual X server, driven from the keyboard through the journey
-# of scripts/wine/journey.sh (which the Wine end-to-end test runs too): a
+# of tests/wine/journey.sh (which the Wine end-to-end test runs too): a
 # whole revision through every dialog, the target on D: held as Windows
 # holds a font in use and replaced when Windows starts again, then a run
 # whose difference file was damaged.  Each dialog is saved as a screenshot
@@ -14,8 +14,8 @@
 # Everything the demo makes stays in build-demo/ and build-win/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/wine/lib.sh
-. scripts/wine/journey.sh
+. tests/wine/lib.sh
+. tests/wine/journey.sh
 
 if [ -z "$RESUMED" ]; then  # not again once started again with the locale
   log "installing the Debian packages that are missing (none on a second run)"

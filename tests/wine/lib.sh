@@ -42,12 +42,8 @@ build_windows_program() {
   local dir=$1 toolchain=()
   [ -e "$dir/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake)
   cmake -S . -B "$dir" "${toolchain[@]}" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$dir" -j"$(nproc)" --target upd | build_progress
-  x86_64-w64-mingw32-gcc -O2 -municode -o "$dir/dialogtexts.exe" scripts/wine/dialogtexts.c
-  DIALOGTEXTS=$PWD/$dir/dialogtexts.exe
-  # Static, so slow to link: made again only when its source changed.
-  [ "$dir/fontholder.exe" -nt scripts/wine/fontholder.cpp ] ||
-    x86_64-w64-mingw32-g++ -municode -O1 -static -o "$dir/fontholder.exe" scripts/wine/fontholder.cpp
+  cmake --build "$dir" -j"$(nproc)" --target upd dlgprobe fontholder | build_progress
+  DLGPROBE=$PWD/$dir/dlgprobe.exe
   FONTHOLDER_DIR=$PWD/$dir
 }
 
@@ -233,9 +229,9 @@ shot() {
 }
 
 # dialog_texts TITLE [SECONDS [SETTLE]]: the title and control texts of the
-# program's visible dialog titled TITLE, one a line (dialogtexts.c).
+# program's visible dialog titled TITLE, one a line (dlgprobe.exe texts).
 dialog_texts() {
-  "$WINE" "$DIALOGTEXTS" "$@" 2>/dev/null | tr -d '\r'
+  "$WINE" "$DLGPROBE" texts "$@" 2>/dev/null | tr -d '\r'
 }
 
 # says TEXTS WANTED...: true when every WANTED line is one of the TEXTS

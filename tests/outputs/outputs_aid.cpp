@@ -1,11 +1,11 @@
-// same_outputs_aid: the two jobs of scripts/same_outputs.sh that need the
-// tree's own code.  Built by that script alone, once per compared commit.
+// outputs_aid: the two jobs of tests/outputs/outputs.py that need the tree's
+// own code.
 //
-//   same_outputs_aid inputs OUT_DIR
+//   outputs_aid inputs OUT_DIR
 //       writes small fonts and difference files made with the test builders:
 //       NAME.otf (installed), NAME.rev.otf (its release, when there is one)
 //       and NAME.CASE.pa (difference files written field by field, for NAME.otf)
-//   same_outputs_aid entry FONT_DIR ENTRY OUT_DIR FILE...
+//   outputs_aid entry FONT_DIR ENTRY OUT_DIR FILE...
 //       runs the fuzz entry ENTRY on each FILE and writes, for the i-th,
 //       OUT_DIR/i.result (the engine's answer and any fault) and OUT_DIR/i.font
 //       (the font the engine left where the driver takes it from, if any)
@@ -161,7 +161,7 @@ int Entry(const std::string& fontDir, const std::string& entryName, const std::s
     std::string error;
     const fuzzentry::Entry* entry = fuzzentry::FindEntry(entryName);
     if (!entry || !fuzzentry::Setup(fontDir, &error)) {
-        std::fprintf(stderr, "same_outputs_aid: entry %s cannot start: %s\n", entryName.c_str(), error.c_str());
+        std::fprintf(stderr, "outputs_aid: entry %s cannot start: %s\n", entryName.c_str(), error.c_str());
         return 2;
     }
     // Where the entries' build leaves the revised font (fuzz/entries.cpp).
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
     if (a.size() == 2 && a[0] == "inputs") return Inputs(a[1]) ? 0 : 3;
     if (a.size() >= 4 && a[0] == "entry") return Entry(a[1], a[2], a[3], std::vector<std::string>(a.begin() + 4, a.end()));
     std::fprintf(stderr,
-                 "usage: same_outputs_aid inputs OUT_DIR\n"
-                 "       same_outputs_aid entry FONT_DIR ENTRY OUT_DIR FILE...\n");
+                 "usage: outputs_aid inputs OUT_DIR\n"
+                 "       outputs_aid entry FONT_DIR ENTRY OUT_DIR FILE...\n");
     return 2;
 }

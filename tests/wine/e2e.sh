@@ -7,27 +7,27 @@
 # is kept.  Then the built file's manifest and version information are read
 # back, and a revision at 144 and at 96 dpi shows its dialogs centred, on the
 # screen and with every text fitting.  Last, the demo's journey
-# (scripts/wine/journey.sh): a whole revision through every dialog, a font
+# (tests/wine/journey.sh): a whole revision through every dialog, a font
 # held as Windows holds a loaded font replaced at the next start of Windows,
 # and a damaged difference file.
 #
-#   scripts/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]
+#   tests/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]
 #
 # NATIVE_BUILD holds tools/patool and testfonts/ (the test command's build).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-native=${1:?usage: scripts/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]}
+native=${1:?usage: tests/wine/e2e.sh NATIVE_BUILD [WINDOWS_BUILD]}
 winbuild=${2:-build-win}
 WORK=$PWD/$native/wine-e2e
 SHOTS=$WORK/screenshots
-. scripts/wine/lib.sh
-. scripts/wine/journey.sh
+. tests/wine/lib.sh
+. tests/wine/journey.sh
 
 patool=$native/tools/patool
 fonts=$native/testfonts
 [ -x "$patool" ] && [ -e "$fonts/Sorame-Gothic-Pro-W3.otf" ] || { echo "e2e: build the tests first" >&2; exit 2; }
 
-ensure_locale "$PWD/scripts/wine/e2e.sh" "$@"
+ensure_locale "$PWD/tests/wine/e2e.sh" "$@"
 log "building the Windows program"
 build_windows_program "$winbuild"
 
@@ -47,20 +47,16 @@ failures=0
 # from the built executable.
 check_built_resources() {
   local ok=0
-  python3 scripts/wine/check_resources.py "$winbuild/upd.exe" >"$WORK/resources.txt" 2>&1 || ok=$?
+  python3 tests/wine/check_resources.py "$winbuild/upd.exe" >"$WORK/resources.txt" 2>&1 || ok=$?
   sed 's/^/    /' "$WORK/resources.txt"
   return $ok
 }
 
-# A probe that measures a dialog of the running program (scripts/wine/dlgprobe.cpp).
-build_dialog_probe() {
-  x86_64-w64-mingw32-g++ -municode -O1 -static -o "$WORK/dlgprobe.exe" scripts/wine/dlgprobe.cpp -lgdi32 -luser32
-}
 # probe_dialog OUT TITLE FACE POINTS [WAIT_MS]: the probe's report in OUT.
 probe_dialog() {
   local out=$1
   shift
-  (cd "$WORK" && "$WINE" dlgprobe.exe "$@") 2>>"$WORK/wine.log" | tr -d '\r' >"$out" || true
+  (cd "$WORK" && "$WINE" "$DLGPROBE" measure "$@") 2>>"$WORK/wine.log" | tr -d '\r' >"$out" || true
 }
 # The dialog in report $1 is wholly on the work area and every text fits.
 probe_fits() { grep -q '^verdict ok$' "$1"; }
@@ -225,14 +221,13 @@ sha256_vectors() {
 check "the engine's SHA-256 through the system's library gives the published digests" sha256_vectors
 check "the host folder holds the release manifest that patool make wrote" \
   grep -q "  ${TARGETS[0]}.pa#source\$" "$app/host/release.sha256"
-build_dialog_probe
 # 150 % on a screen of 1920 x 1080, as on a common laptop; 100 % on the
 # usual small one.
 dpi_run 144 1920x1080
 dpi_run 96  # last, so that what follows runs at the usual resolution
 
 # ---- the demo's journey (begin) --------------------------------------------
-# scripts/demo.sh's journey (scripts/wine/journey.sh): a whole revision
+# scripts/demo.sh's journey (tests/wine/journey.sh): a whole revision
 # through every dialog, with the font on D: held as Windows holds a font in
 # use and replaced at the next start of Windows, then a damaged difference
 # file.  Last of all, so that no later step boots Wine with a move still

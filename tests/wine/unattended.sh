@@ -7,13 +7,13 @@
 # server of its own, the same fonts revised interactively, for the figure of
 # the two run times.
 #
-#   scripts/wine/unattended.sh NATIVE_BUILD [WINDOWS_BUILD]
+#   tests/wine/unattended.sh NATIVE_BUILD [WINDOWS_BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-native=${1:?usage: scripts/wine/unattended.sh NATIVE_BUILD [WINDOWS_BUILD]}
+native=${1:?usage: tests/wine/unattended.sh NATIVE_BUILD [WINDOWS_BUILD]}
 winbuild=${2:-build-win}
 WORK=$PWD/$native/wine-unattended
-. scripts/wine/lib.sh
+. tests/wine/lib.sh
 
 patool=$native/tools/patool
 fonts=$native/testfonts
@@ -23,7 +23,8 @@ log "building the Windows program"
 build_windows_program "$winbuild"
 rm -rf "$WORK"
 mkdir -p "$WORK"
-x86_64-w64-mingw32-gcc -O2 -municode -o "$WORK/mutexholder.exe" scripts/wine/mutexholder.c
+cmake --build "$winbuild" --target mutexholder | build_progress
+cp "$winbuild/mutexholder.exe" "$WORK/"
 
 ensure_locale
 unset DISPLAY

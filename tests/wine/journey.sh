@@ -1,6 +1,6 @@
 # The demo's journey through the program, driven from the keyboard under
 # Xvfb: run by scripts/demo.sh on its demo machine and by the Wine
-# end-to-end test (scripts/wine/e2e.sh) on its own, so that the test command
+# end-to-end test (tests/wine/e2e.sh) on its own, so that the test command
 # fails whenever the README's first command would.
 #
 #   1. a whole revision through every dialog: the start notice and its stop

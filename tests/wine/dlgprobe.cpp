@@ -1,15 +1,21 @@
-// Looks at a dialog of another program on the screen, for the Wine
-// end-to-end test: where it stands, where it should stand, and whether the
-// text of each control fits in it.
+// Reads a dialog of the running program for the Wine runs, from outside it.
 //
-//   dlgprobe.exe TITLE FACE POINTS [WAIT_MS]
+//   dlgprobe.exe texts TITLE [SECONDS [SETTLE]]
+//   dlgprobe.exe measure TITLE FACE POINTS [WAIT_MS]
 //
-// TITLE: the dialog's title; FACE and POINTS: its template's font, which
-// the probe makes again at the screen's resolution to measure the texts
-// (a font handle of another process is no use here).  WAIT_MS: how long to
-// wait for the dialog to appear (default 0); once it is there the probe
-// gives the program up to 3 s to put a text in one of its edit controls
-// (the first report of a progress dialog).  Prints, one a line:
+// texts: what the dialog says, to check the dialog a screenshot shows.
+// Waits up to SECONDS (default 30) for a visible top-level window titled
+// TITLE, lets it settle for SETTLE milliseconds (default 0), then prints its
+// title and the text of each of its controls, one a line.  Exit code 0, 1
+// when no such window came, 2 for wrong arguments.
+//
+// measure: where the dialog stands, where it should stand, and whether the
+// text of each control fits in it.  FACE and POINTS: its template's font,
+// which the probe makes again at the screen's resolution to measure the
+// texts (a font handle of another process is no use here).  WAIT_MS: how
+// long to wait for the dialog to appear (default 0); once it is there the
+// probe gives the program up to 3 s to put a text in one of its edit
+// controls (the first report of a progress dialog).  Prints, one a line:
 //   dpi N
 //   work L T R B                 the work area of the dialog's monitor
 //   window L T R B               the dialog
@@ -17,8 +23,11 @@
 //                                of the work area
 //   control ID CLASS W H NEEDW NEEDH fits|clipped TEXT
 // and ends with "verdict ok" or "verdict clipped" (a text does not fit or the
-// dialog is not wholly on the work area).  Exit code 0, or 2 when no visible
-// dialog has that title (or it went while the probe looked).  The texts are UTF-8.
+// dialog is not wholly on the work area).  Exit code 0, 1 for wrong
+// arguments, or 2 when no visible dialog has that title (or it went while
+// the probe looked).
+//
+// Texts are printed in UTF-8, line breaks written as \n.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,14 +38,16 @@ namespace {
 
 struct Search {
     const wchar_t* title;
+    bool dialogsOnly;  // of the system's dialog class
     HWND found;
 };
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+BOOL CALLBACK FindTitled(HWND window, LPARAM param) {
     Search* search = reinterpret_cast<Search*>(param);
-    wchar_t cls[64], text[256];
-    if (!IsWindowVisible(window) || !GetClassNameW(window, cls, 64) || std::wcscmp(cls, L"#32770") != 0) return TRUE;
-    GetWindowTextW(window, text, 256);
+    wchar_t cls[64], text[512];
+    if (!IsWindowVisible(window)) return TRUE;
+    if (search->dialogsOnly && (!GetClassNameW(window, cls, 64) || std::wcscmp(cls, L"#32770") != 0)) return TRUE;
+    if (!GetWindowTextW(window, text, 512)) return TRUE;
     if (std::wcscmp(text, search->title) != 0) return TRUE;
     search->found = window;
     return FALSE;
@@ -131,20 +142,43 @@ BOOL CALLBACK Measure(HWND control, LPARAM param) {
     return TRUE;
 }
 
-}  // namespace
+BOOL CALLBACK PrintControl(HWND control, LPARAM) {
+    std::printf("%s\n", Utf8(TextOf(control)).c_str());
+    return TRUE;
+}
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: dlgprobe TITLE FACE POINTS [WAIT_MS]\n");
+int Texts(int argc, wchar_t** argv) {
+    if (argc < 1) {
+        std::fprintf(stderr, "usage: dlgprobe.exe texts TITLE [SECONDS [SETTLE]]\n");
+        return 2;
+    }
+    Search search{argv[0], false, nullptr};
+    const int seconds = argc > 1 ? _wtoi(argv[1]) : 30;
+    const int settle = argc > 2 ? _wtoi(argv[2]) : 0;
+    for (int i = 0; i < seconds * 20 && !search.found; ++i) {
+        EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(50);
+    }
+    if (!search.found) return 1;
+    if (settle > 0) Sleep(static_cast<DWORD>(settle));
+    std::printf("%s\n", Utf8(search.title).c_str());
+    EnumChildWindows(search.found, PrintControl, 0);
+    std::fflush(stdout);
+    return 0;
+}
+
+int MeasureDialog(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: dlgprobe.exe measure TITLE FACE POINTS [WAIT_MS]\n");
         return 1;
     }
     // Physical pixels, whatever the screen's resolution.
     SetProcessDPIAware();
-    Search search{argv[1], nullptr};
-    const DWORD wait = argc > 4 ? static_cast<DWORD>(_wtoi(argv[4])) : 0;
+    Search search{argv[0], true, nullptr};
+    const DWORD wait = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) : 0;
     const DWORD started = GetTickCount();
     for (;;) {
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&search));
         if (search.found || GetTickCount() - started >= wait) break;
         Sleep(20);
     }
@@ -179,9 +213,9 @@ int wmain(int argc, wchar_t** argv) {
     if (owner && IsWindowVisible(owner) && !IsIconic(owner)) GetWindowRect(owner, &around);
     std::printf("expected-centre %ld %ld\n", (around.left + around.right) / 2, (around.top + around.bottom) / 2);
 
-    const int points = _wtoi(argv[3]);
+    const int points = _wtoi(argv[2]);
     HFONT font = CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, argv[2]);
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, argv[1]);
     Probe probe{screen};
     HGDIOBJ old = SelectObject(screen, font);
     EnumChildWindows(dialog, Measure, reinterpret_cast<LPARAM>(&probe));
@@ -197,4 +231,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::printf("verdict %s\n", probe.allFit && onWork ? "ok" : "clipped");
     return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc >= 2 && std::wcscmp(argv[1], L"texts") == 0) return Texts(argc - 2, argv + 2);
+    if (argc >= 2 && std::wcscmp(argv[1], L"measure") == 0) return MeasureDialog(argc - 2, argv + 2);
+    std::fprintf(stderr, "usage: dlgprobe.exe texts TITLE [SECONDS [SETTLE]]\n"
+                         "       dlgprobe.exe measure TITLE FACE POINTS [WAIT_MS]\n");
+    return 2;
 }

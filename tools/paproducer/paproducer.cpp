@@ -4,9 +4,6 @@
 #include <cstring>
 #include <numeric>
 
-#include "engine/fontview.h"
-#include "engine/headname.h"
-
 namespace paproducer {
 
 namespace {
@@ -17,6 +14,8 @@ const uint32_t kCffSignature = 0x4F54544F;  // "OTTO"
 const size_t kHeaderSize = 53;
 const size_t kRecordSize = 18;
 const size_t kFontNameSize = 32;
+
+uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
 
 uint32_t U32(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
@@ -31,6 +30,8 @@ void AppendU32(Bytes& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
 }
 
+bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
+
 struct Table {
     std::string tag;
     uint32_t offset = 0;
@@ -42,17 +43,18 @@ bool ReadDirectory(const Bytes& font, const char* which, std::vector<Table>* tab
         *error = std::string(which) + " font is not CFF OpenType";
         return false;
     }
-    const DirectoryView directory(font.data(), font.size());
-    if (!directory.Fits()) {
+    const size_t count = U16(font, 4);
+    if (!Fits(font.size(), 12, 16 * static_cast<uint64_t>(count))) {
         *error = std::string(which) + " font's table directory is cut off";
         return false;
     }
-    for (const TableEntry& entry : directory) {
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = 12 + 16 * i;
         Table t;
-        t.tag.assign(reinterpret_cast<const char*>(entry.record.tag), 4);
-        t.offset = entry.record.offset;
-        t.length = entry.record.length;
-        if (!entry.data) {
+        t.tag.assign(reinterpret_cast<const char*>(font.data() + at), 4);
+        t.offset = U32(font, at + 8);
+        t.length = U32(font, at + 12);
+        if (!Fits(font.size(), t.offset, t.length)) {
             *error = std::string(which) + " font's table '" + t.tag + "' lies outside the file";
             return false;
         }
@@ -78,12 +80,16 @@ const Table* Find(const std::vector<Table>& tables, const std::string& tag) {
 // empty when the font has no such record.
 std::string FifthNameString(const Bytes& font, const std::vector<Table>& tables) {
     const Table* name = Find(tables, "name");
-    if (!name) return std::string();
-    const NameTableView view(font.data() + name->offset, name->length);
-    if (!view.HasHeader() || view.Header().count < 5 || view.Count() < 5) return std::string();
-    const NameEntry fifth = view.At(4);
-    if (!fifth.string) return std::string();
-    std::string text(reinterpret_cast<const char*>(fifth.string), std::min<size_t>(fifth.record.length, kFontNameSize));
+    if (!name || name->length < 6) return std::string();
+    const size_t t = name->offset;
+    const size_t count = U16(font, t + 2);
+    const size_t storage = U16(font, t + 4);
+    if (count < 5 || !Fits(name->length, 6 + 12 * 4, 12)) return std::string();
+    const size_t record = t + 6 + 12 * 4;
+    const size_t length = U16(font, record + 8);
+    const size_t offset = storage + U16(font, record + 10);
+    if (!Fits(name->length, offset, length)) return std::string();
+    std::string text(reinterpret_cast<const char*>(font.data() + t + offset), std::min(length, kFontNameSize));
     return text.substr(0, text.find('\0'));
 }
 
@@ -211,12 +217,17 @@ std::vector<bool> FilledInByUpdater(const std::string& tag, const uint8_t* table
     if (tag == "head" && length >= 12) {
         mask.assign(length, false);
         for (size_t k = 8; k < 12; ++k) mask[k] = true;
-    } else if (tag == "name" && length >= kNameHeaderSize) {
+    } else if (tag == "name" && length >= 6) {
         mask.assign(length, false);
-        for (const NameEntry& e : NameTableView(table, length)) {
-            if (e.record.nameID != kLicenseNameID || !e.string) continue;
-            std::fill(mask.begin() + static_cast<long>(e.stringStart),
-                      mask.begin() + static_cast<long>(e.stringStart + e.record.length), true);
+        const size_t count = static_cast<size_t>(table[2] << 8 | table[3]);
+        const size_t storage = static_cast<size_t>(table[4] << 8 | table[5]);
+        for (size_t j = 0; j < count && Fits(length, 6 + 12 * j, 12); ++j) {
+            const uint8_t* r = table + 6 + 12 * j;
+            if ((r[6] << 8 | r[7]) != 13) continue;
+            const size_t len = static_cast<size_t>(r[8] << 8 | r[9]);
+            const size_t at = storage + static_cast<size_t>(r[10] << 8 | r[11]);
+            if (!Fits(length, at, len)) continue;
+            for (size_t k = at; k < at + len; ++k) mask[k] = true;
         }
     }
     return mask;

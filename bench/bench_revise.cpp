@@ -171,144 +171,190 @@ long ChildPeak(const char* self, const char* mode, const std::string& root) {
     return ::pclose(child) == 0 ? peak : -1;
 }
 
-}  // namespace
+// The inputs of every round: the full-size font, its revision and their
+// difference file in place on the simulated machine under root.
+struct Inputs {
+    Bytes installed, revised, diff;
+    std::string root, fontHost;
+};
 
-int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], argv[3]);
-
-    const char* env = std::getenv("TEST_FONT_DIR");
-    const std::string dir = argc > 1 ? argv[1] : env ? env : TEST_FONT_DIR_DEFAULT;
-    const Bytes installed = ReadAll(dir + "/" + kFontName + ".otf");
-    const Bytes revised = ReadAll(dir + "/" + kFontName + ".rev.otf");
-    if (installed.empty() || revised.empty()) {
+// Reads the fonts from dir, makes the difference file and lays out the
+// machine; 0, or the exit code that says why not.
+int Prepare(const std::string& dir, Inputs* in) {
+    in->installed = ReadAll(dir + "/" + kFontName + ".otf");
+    in->revised = ReadAll(dir + "/" + kFontName + ".rev.otf");
+    if (in->installed.empty() || in->revised.empty()) {
         std::fprintf(stderr, "bench_revise: the full-size test fonts are not in %s\n", dir.c_str());
         return 2;
     }
     std::string error;
-    const Bytes diff = paproducer::MakeDifference(installed, revised, &error);
-    if (diff.empty()) {
+    in->diff = paproducer::MakeDifference(in->installed, in->revised, &error);
+    if (in->diff.empty()) {
         std::fprintf(stderr, "bench_revise: %s\n", error.c_str());
         return 2;
     }
 
     char tmpl[] = "/tmp/bench-revise-XXXXXX";
     if (!::mkdtemp(tmpl)) return 2;
-    const std::string root = tmpl;
-    fs::create_directories(root + "/C/Fonts");
-    fs::create_directories(root + "/C/prog/host");
-    fs::create_directories(root + "/C/Temp");
-    MapMachine(root);
-    const std::string fontHost = sim::HostPath(kFontPath);
-    if (!WriteAll(sim::HostPath((std::string("C:\\prog\\host\\") + kFontName + ".pa").c_str()), diff)) return 2;
+    in->root = tmpl;
+    fs::create_directories(in->root + "/C/Fonts");
+    fs::create_directories(in->root + "/C/prog/host");
+    fs::create_directories(in->root + "/C/Temp");
+    MapMachine(in->root);
+    in->fontHost = sim::HostPath(kFontPath);
+    if (!WriteAll(sim::HostPath((std::string("C:\\prog\\host\\") + kFontName + ".pa").c_str()), in->diff)) return 2;
+    return 0;
+}
 
+// The same file work as a revision with its obligations: each whole-file
+// read into a buffer of its own, newly allocated, and the copy that
+// replaces the font flushed to disk before it is used.
+bool DutyWork(const Inputs& in) {
+    if (!FreshBufferCopy(in.fontHost, in.root + "/copy-a", false) ||
+        !FreshBufferCopy(in.fontHost, in.root + "/copy-b", true)) {
+        return false;
+    }
+    size_t readBack = 0;
+    return FreshBufferRead(in.root + "/copy-b", &readBack) && readBack == in.revised.size();
+}
+
+// The figures of the plain revision (no manifest), over the rounds.
+struct Figures {
     double bestRevise = 1e9, bestCopy = 1e9, worstGap = 0, worstGapFlush = 0, bestFlush = 0, bestDuty = 1e9;
     std::vector<double> roundGaps;  // the longest stretch of each round
     int gapFrom = -1, gapTo = -1, reports = 0;
     uint64_t slept = 0;
     size_t heapPeak = 0;
     std::string lastStretches;
-    std::vector<char> buffer(installed.size());
-    for (int round = 0; round <= kRounds; ++round) {
-        if (!WriteAll(fontHost, installed)) return 2;
-        MapMachine(root);
-        CFolderCheckCtrl* control = GetFolderCheckCtrl();
-        if (!control || control->GetDiffFileCount() != 1) return 3;
+};
 
-        // The time spent in FlushFileBuffers: from its start to the next call.
-        double flushing = 0;
-        Clock::time_point flushStart{};
-        bool inFlush = false;
-        std::vector<std::pair<Clock::time_point, Clock::time_point>> flushes;
-        sim::OnCall([&](const char* api, uint64_t) {
-            const Clock::time_point now = Clock::now();
-            if (inFlush) {
-                flushing += Seconds(now - flushStart);
-                flushes.emplace_back(flushStart, now);
-            }
-            inFlush = std::strcmp(api, "FlushFileBuffers") == 0;
-            flushStart = now;
-        });
-        Stamps stamps;
-        stamps.at.reserve(64);
-        stamps.step.reserve(64);
-        int result = 0;
-        const size_t heldBefore = g_heldBytes;
-        g_peakBytes = heldBefore;
-        const Clock::time_point started = Clock::now();
-        {
-            COpenTypeManager manager;
-            result = manager.ReviseFont(kFontPath, 0x00010000, Stamp, &stamps, 1, 0);
+// One round's revision as it went: its progress reports, its time in
+// FlushFileBuffers, the peak of heap it held.
+struct Round {
+    Stamps stamps;
+    Clock::time_point started, ended;
+    double flushing = 0;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> flushes;
+    size_t peak = 0;
+    int result = 0;
+};
+
+// One ReviseFont, its calls to FlushFileBuffers timed (from its start to
+// the next call) and its heap counted; false when the machine is not ready.
+bool ReviseOnce(Round* r) {
+    CFolderCheckCtrl* control = GetFolderCheckCtrl();
+    if (!control || control->GetDiffFileCount() != 1) return false;
+    Clock::time_point flushStart{};
+    bool inFlush = false;
+    sim::OnCall([&](const char* api, uint64_t) {
+        const Clock::time_point now = Clock::now();
+        if (inFlush) {
+            r->flushing += Seconds(now - flushStart);
+            r->flushes.emplace_back(flushStart, now);
         }
-        const Clock::time_point ended = Clock::now();
-        const size_t peak = g_peakBytes - heldBefore;
-        ReleaseFolderCheckCtrl();
-        if (result != kReviseOk || ReadAll(fontHost).size() != revised.size()) {
-            std::fprintf(stderr, "bench_revise: the revision failed (%d)\n", result);
+        inFlush = std::strcmp(api, "FlushFileBuffers") == 0;
+        flushStart = now;
+    });
+    r->stamps.at.reserve(64);
+    r->stamps.step.reserve(64);
+    const size_t heldBefore = g_heldBytes;
+    g_peakBytes = heldBefore;
+    r->started = Clock::now();
+    {
+        COpenTypeManager manager;
+        r->result = manager.ReviseFont(kFontPath, 0x00010000, Stamp, &r->stamps, 1, 0);
+    }
+    r->ended = Clock::now();
+    r->peak = g_peakBytes - heldBefore;
+    ReleaseFolderCheckCtrl();
+    // The hook holds this function's locals.
+    sim::OnCall(nullptr);
+    return true;
+}
+
+// The stretches of a round: start .. first report .. each next report ..
+// end, the longest kept with the time in FlushFileBuffers within it.
+void TakeStretches(const Round& r, Figures* f) {
+    f->roundGaps.push_back(0);
+    std::vector<Clock::time_point> marks{r.started};
+    marks.insert(marks.end(), r.stamps.at.begin(), r.stamps.at.end());
+    marks.push_back(r.ended);
+    const std::vector<int>& step = r.stamps.step;
+    f->lastStretches.clear();
+    for (size_t i = 1; i < marks.size(); ++i) {
+        const double gap = Seconds(marks[i] - marks[i - 1]);
+        f->roundGaps.back() = std::max(f->roundGaps.back(), gap);
+        char text[64];
+        std::snprintf(text, sizeof text, "%s-%s %.1f", i == 1 ? "start" : std::to_string(step[i - 2]).c_str(),
+                      i == marks.size() - 1 ? "end" : std::to_string(step[i - 1]).c_str(), gap * 1000);
+        f->lastStretches += (f->lastStretches.empty() ? "" : ", ") + std::string(text);
+        if (gap <= f->worstGap) continue;
+        f->worstGap = gap;
+        f->worstGapFlush = 0;
+        for (const auto& flush : r.flushes) {
+            if (flush.first >= marks[i - 1] && flush.second <= marks[i]) {
+                f->worstGapFlush += Seconds(flush.second - flush.first);
+            }
+        }
+        f->gapFrom = i == 1 ? -1 : step[i - 2];
+        f->gapTo = i == marks.size() - 1 ? -1 : step[i - 1];
+    }
+}
+
+// The plain revision against the two stdio references, round by round;
+// 0, or the exit code of what failed.
+int MeasurePlain(const Inputs& in, Figures* f) {
+    std::vector<char> buffer(in.installed.size());
+    for (int round = 0; round <= kRounds; ++round) {
+        if (!WriteAll(in.fontHost, in.installed)) return 2;
+        MapMachine(in.root);
+        Round r;
+        if (!ReviseOnce(&r)) return 3;
+        if (r.result != kReviseOk || ReadAll(in.fontHost).size() != in.revised.size()) {
+            std::fprintf(stderr, "bench_revise: the revision failed (%d)\n", r.result);
             return 3;
         }
 
         const Clock::time_point copyStart = Clock::now();
-        if (!StdioCopy(fontHost, root + "/copy-a", buffer) || !StdioCopy(fontHost, root + "/copy-b", buffer)) return 3;
-        FILE* back = std::fopen((root + "/copy-b").c_str(), "rb");
-        if (!back || std::fread(buffer.data(), 1, buffer.size(), back) != revised.size()) return 3;
+        if (!StdioCopy(in.fontHost, in.root + "/copy-a", buffer) ||
+            !StdioCopy(in.fontHost, in.root + "/copy-b", buffer)) {
+            return 3;
+        }
+        FILE* back = std::fopen((in.root + "/copy-b").c_str(), "rb");
+        if (!back || std::fread(buffer.data(), 1, buffer.size(), back) != in.revised.size()) return 3;
         std::fclose(back);
         const double copy = Seconds(Clock::now() - copyStart);
 
-        // The same file work with the obligations the revision has: each
-        // whole-file read into a buffer of its own, newly allocated, and the
-        // copy that replaces the font flushed to disk before it is used.
         const Clock::time_point dutyStart = Clock::now();
-        if (!FreshBufferCopy(fontHost, root + "/copy-a", false) || !FreshBufferCopy(fontHost, root + "/copy-b", true)) return 3;
-        size_t readBack = 0;
-        if (!FreshBufferRead(root + "/copy-b", &readBack) || readBack != revised.size()) return 3;
+        if (!DutyWork(in)) return 3;
         const double duty = Seconds(Clock::now() - dutyStart);
         if (round == 0) continue;  // the warm-up
 
-        if (Seconds(ended - started) < bestRevise) bestFlush = flushing;
-        bestRevise = std::min(bestRevise, Seconds(ended - started));
-        bestCopy = std::min(bestCopy, copy);
-        bestDuty = std::min(bestDuty, duty);
-        roundGaps.push_back(0);
-        heapPeak = std::max(heapPeak, peak);
-        slept = sim::SleptMilliseconds();
-        reports = static_cast<int>(stamps.at.size());
-        // The stretches: start .. first report .. each next report .. end.
-        std::vector<Clock::time_point> marks{started};
-        marks.insert(marks.end(), stamps.at.begin(), stamps.at.end());
-        marks.push_back(ended);
-        lastStretches.clear();
-        for (size_t i = 1; i < marks.size(); ++i) {
-            const double gap = Seconds(marks[i] - marks[i - 1]);
-            roundGaps.back() = std::max(roundGaps.back(), gap);
-            char text[64];
-            std::snprintf(text, sizeof text, "%s-%s %.1f", i == 1 ? "start" : std::to_string(stamps.step[i - 2]).c_str(),
-                          i == marks.size() - 1 ? "end" : std::to_string(stamps.step[i - 1]).c_str(), gap * 1000);
-            lastStretches += (lastStretches.empty() ? "" : ", ") + std::string(text);
-            if (gap <= worstGap) continue;
-            worstGap = gap;
-            worstGapFlush = 0;
-            for (const auto& f : flushes) {
-                if (f.first >= marks[i - 1] && f.second <= marks[i]) worstGapFlush += Seconds(f.second - f.first);
-            }
-            gapFrom = i == 1 ? -1 : stamps.step[i - 2];
-            gapTo = i == marks.size() - 1 ? -1 : stamps.step[i - 1];
-        }
+        const double revise = Seconds(r.ended - r.started);
+        if (revise < f->bestRevise) f->bestFlush = r.flushing;
+        f->bestRevise = std::min(f->bestRevise, revise);
+        f->bestCopy = std::min(f->bestCopy, copy);
+        f->bestDuty = std::min(f->bestDuty, duty);
+        f->heapPeak = std::max(f->heapPeak, r.peak);
+        f->slept = sim::SleptMilliseconds();
+        f->reports = static_cast<int>(r.stamps.at.size());
+        TakeStretches(r, f);
     }
+    return 0;
+}
 
-    if (!WriteAll(fontHost, installed)) return 2;
-    const long idle = ChildPeak(argv[0], "idle", root);
-    const long revising = ChildPeak(argv[0], "revise", root);
-
-    // The same revision, proved by a release manifest.
+// The same revision, proved by a release manifest, against the second
+// reference plus the same SHA-256s; 0, or the exit code of what failed.
+int MeasureListed(const Inputs& in, double* bestListed, double* bestDutyDigests) {
     const std::string manifestHost = sim::HostPath("C:\\prog\\host\\release.sha256");
-    if (!WriteAll(fontHost, installed)) return 2;
-    MapMachine(root);
-    const Bytes manifest = testdata::ManifestOf({{std::string(kFontName) + ".pa", kFontPath, diff, revised}});
+    if (!WriteAll(in.fontHost, in.installed)) return 2;
+    MapMachine(in.root);
+    const Bytes manifest =
+        testdata::ManifestOf({{std::string(kFontName) + ".pa", kFontPath, in.diff, in.revised}});
     if (!WriteAll(manifestHost, manifest)) return 2;
-    double bestListed = 1e9, bestDutyDigests = 1e9;
     for (int round = 0; round <= kRounds; ++round) {
-        if (!WriteAll(fontHost, installed)) return 2;
-        MapMachine(root);
+        if (!WriteAll(in.fontHost, in.installed)) return 2;
+        MapMachine(in.root);
         if (!GetFolderCheckCtrl()) return 3;
         Stamps stamps;
         stamps.at.reserve(64);
@@ -326,45 +372,46 @@ int main(int argc, char** argv) {
             return 3;
         }
         const Clock::time_point dutyStart = Clock::now();
-        if (!FreshBufferCopy(fontHost, root + "/copy-a", false) || !FreshBufferCopy(fontHost, root + "/copy-b", true)) return 3;
-        size_t readBack = 0;
-        if (!FreshBufferRead(root + "/copy-b", &readBack) || readBack != revised.size()) return 3;
+        if (!DutyWork(in)) return 3;
         BYTE digest[kDigestSize];
-        for (const Bytes* hashed : {&diff, &installed, &revised}) {
+        for (const Bytes* hashed : {&in.diff, &in.installed, &in.revised}) {
             if (!Sha256Of(hashed->data(), hashed->size(), digest)) return 3;
         }
         const double duty = Seconds(Clock::now() - dutyStart);
         if (round == 0) continue;
-        bestListed = std::min(bestListed, listed);
-        bestDutyDigests = std::min(bestDutyDigests, duty);
+        *bestListed = std::min(*bestListed, listed);
+        *bestDutyDigests = std::min(*bestDutyDigests, duty);
     }
     fs::remove(manifestHost);
+    return 0;
+}
 
+void PrintFigures(const Inputs& in, Figures& f, double bestListed, double bestDutyDigests, long idle, long revising) {
     auto stepName = [](int step, const char* edge) { return step < 0 ? std::string(edge) : std::to_string(step); };
-    const double size = static_cast<double>(installed.size());
-    std::printf("font: %zu bytes, difference file: %zu bytes\n", installed.size(), diff.size());
+    const double size = static_cast<double>(in.installed.size());
+    std::printf("font: %zu bytes, difference file: %zu bytes\n", in.installed.size(), in.diff.size());
     std::printf("ReviseFont (best of %d):                      %.3f s  (%llu ms of waits on the simulated clock)\n",
-                kRounds, bestRevise, static_cast<unsigned long long>(slept));
-    std::printf("  of which FlushFileBuffers (fsync):           %.3f s\n", bestFlush);
-    std::printf("stdio, 2 copies + 1 read-back (best of %d):   %.3f s\n", kRounds, bestCopy);
-    std::printf("ratio revision / stdio:                        %.2f\n", bestRevise / bestCopy);
-    std::printf("ratio without the flush to disk:               %.2f\n", (bestRevise - bestFlush) / bestCopy);
-    std::printf("stdio, same work with new buffers and an fsync: %.3f s\n", bestDuty);
-    std::printf("ratio revision / that:                         %.2f  (target: at most 1.5)\n", bestRevise / bestDuty);
+                kRounds, f.bestRevise, static_cast<unsigned long long>(f.slept));
+    std::printf("  of which FlushFileBuffers (fsync):           %.3f s\n", f.bestFlush);
+    std::printf("stdio, 2 copies + 1 read-back (best of %d):   %.3f s\n", kRounds, f.bestCopy);
+    std::printf("ratio revision / stdio:                        %.2f\n", f.bestRevise / f.bestCopy);
+    std::printf("ratio without the flush to disk:               %.2f\n", (f.bestRevise - f.bestFlush) / f.bestCopy);
+    std::printf("stdio, same work with new buffers and an fsync: %.3f s\n", f.bestDuty);
+    std::printf("ratio revision / that:                         %.2f  (target: at most 1.5)\n", f.bestRevise / f.bestDuty);
     std::printf("ReviseFont with its release manifest:          %.3f s  (%.3f s more)\n", bestListed,
-                bestListed - bestRevise);
+                bestListed - f.bestRevise);
     std::printf("that stdio work plus the same SHA-256s:        %.3f s\n", bestDutyDigests);
     std::printf("ratio revision with manifest / that:           %.2f  (target: at most 1.5)\n",
                 bestListed / bestDutyDigests);
-    std::sort(roundGaps.begin(), roundGaps.end());
+    std::sort(f.roundGaps.begin(), f.roundGaps.end());
     std::printf("longest stretch between progress reports:      %.1f ms over all rounds, from %s to %s; median round %.1f ms "
                 "(%d reports; target: at most 50 ms)\n",
-                worstGap * 1000, stepName(gapFrom, "the start").c_str(), stepName(gapTo, "the end").c_str(),
-                roundGaps.empty() ? 0.0 : roundGaps[roundGaps.size() / 2] * 1000, reports);
-    std::printf("  of which waiting for FlushFileBuffers:       %.1f ms\n", worstGapFlush * 1000);
-    std::printf("  stretches of the last round, ms:              %s\n", lastStretches.c_str());
+                f.worstGap * 1000, stepName(f.gapFrom, "the start").c_str(), stepName(f.gapTo, "the end").c_str(),
+                f.roundGaps.empty() ? 0.0 : f.roundGaps[f.roundGaps.size() / 2] * 1000, f.reports);
+    std::printf("  of which waiting for FlushFileBuffers:       %.1f ms\n", f.worstGapFlush * 1000);
+    std::printf("  stretches of the last round, ms:              %s\n", f.lastStretches.c_str());
     std::printf("peak heap of the revision (operator new):      %.1f MB = %.2f x the font (target: at most 2.0)\n",
-                static_cast<double>(heapPeak) / 1e6, static_cast<double>(heapPeak) / size);
+                static_cast<double>(f.heapPeak) / 1e6, static_cast<double>(f.heapPeak) / size);
     if (idle > 0 && revising > 0) {
         std::printf("peak resident size, revising child - idle child: %.1f MB - %.1f MB = %.2f x the font\n",
                     static_cast<double>(revising) / 1e6, static_cast<double>(idle) / 1e6,
@@ -372,9 +419,29 @@ int main(int argc, char** argv) {
     } else {
         std::printf("peak resident size: the child processes failed\n");
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], argv[3]);
+
+    const char* env = std::getenv("TEST_FONT_DIR");
+    const std::string dir = argc > 1 ? argv[1] : env ? env : TEST_FONT_DIR_DEFAULT;
+    Inputs in;
+    if (const int failed = Prepare(dir, &in)) return failed;
+    Figures figures;
+    if (const int failed = MeasurePlain(in, &figures)) return failed;
+
+    if (!WriteAll(in.fontHost, in.installed)) return 2;
+    const long idle = ChildPeak(argv[0], "idle", in.root);
+    const long revising = ChildPeak(argv[0], "revise", in.root);
+    double bestListed = 1e9, bestDutyDigests = 1e9;
+    if (const int failed = MeasureListed(in, &bestListed, &bestDutyDigests)) return failed;
+    PrintFigures(in, figures, bestListed, bestDutyDigests, idle, revising);
 
     sim::Reset();
     std::error_code ec;
-    fs::remove_all(root, ec);
+    fs::remove_all(in.root, ec);
     return 0;
 }

@@ -126,14 +126,9 @@ DWORD WINAPI ClickStopAndAnswer(void* context) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: wine_search TREE\\ [HUGE_FOLDER\\]\n");
-        return 2;
-    }
-    const std::string tree = argv[1];
+// The plain walks and the searches over tree, in turns, the best of the
+// rounds after a warm-up.
+void MeasureTree(const std::string& tree) {
     double best[4] = {1e9, 1e9, 1e9, 1e9};
     long entries = 0;
     Reports last;
@@ -163,22 +158,24 @@ int main(int argc, char** argv) {
                 best[3] / best[0]);
     std::printf("  %ld status lines, %ld reports without a line; longest stretch between reports %.0f ms\n",
                 last.lines, last.answers, last.longest * 1000);
+}
 
-    if (argc < 3) return 0;
-    const std::string huge = argv[2];
-    // The one call no search can break: the first of a huge folder's listing.
-    {
-        WIN32_FIND_DATAA found;
-        const double start = Now();
-        HANDLE listing = FindFirstFileExA((huge + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        const double first = Now();
-        if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
-        std::printf("huge folder %s: its first listing call %.0f ms, closing the listing at once %.0f ms\n",
-                    huge.c_str(), (first - start) * 1000, (Now() - first) * 1000);
-    }
-    // A user's click on 中止 half a second into the listing; the question's
-    // arrival watched from another thread, and answered はい.
+// The one call no search can break: the first of a huge folder's listing.
+void TimeFirstListing(const std::string& huge) {
+    WIN32_FIND_DATAA found;
+    const double start = Now();
+    HANDLE listing = FindFirstFileExA((huge + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                      FIND_FIRST_EX_LARGE_FETCH);
+    const double first = Now();
+    if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+    std::printf("huge folder %s: its first listing call %.0f ms, closing the listing at once %.0f ms\n", huge.c_str(),
+                (first - start) * 1000, (Now() - first) * 1000);
+}
+
+// A user's click on 中止 half a second into the listing of the huge folder;
+// the question's arrival watched from another thread, and answered はい.
+// 0 when the question came, 1 when it did not.
+int StopInHugeFolder(const std::string& huge) {
     User user;
     HANDLE thread = CreateThread(nullptr, 0, ClickStopAndAnswer, &user, 0, nullptr);
     CWaitDialog wait;
@@ -210,4 +207,17 @@ int main(int argc, char** argv) {
     std::printf("  longest stretch between reports %.0f ms (%ld reports without a line)\n", reports.longest * 1000,
                 reports.answers);
     return asked > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: wine_search TREE\\ [HUGE_FOLDER\\]\n");
+        return 2;
+    }
+    MeasureTree(argv[1]);
+    if (argc < 3) return 0;
+    TimeFirstListing(argv[2]);
+    return StopInHugeFolder(argv[2]);
 }

@@ -36,20 +36,12 @@ SKIPPED = ("build", ".git")  # build folders of any name beginning so
 # (file, None) for a file, (file, function) for a function.
 TOLERATED = {
     ("platform/sim/security.cpp", None),
-    ("tools/patool/patool.cpp", None),
-    ("bench/bench_revise.cpp", "main"),
-    ("bench/bench_search.cpp", "main"),
-    ("bench/wine_search.cpp", "main"),
     ("driver/revise.cpp", "COpenTypeManager::ReviseFont"),
     ("engine/build.cpp", "COpenTypeManager::CreateRevisedFile"),
     ("engine/sabuncheck.cpp", "CheckSabunData"),
     ("platform/sim/files.cpp", "CreateFileA"),
     ("platform/sim/files.cpp", "ListFirst"),
     ("platform/sim/window_core.cpp", "ControlProc"),
-    ("tools/paproducer/paproducer.cpp", "MakeDifference"),
-    ("tools/patool/patool.cpp", "Show"),
-    ("tools/patool/patool.cpp", "WithOtherSerials"),
-    ("tools/patool/release.cpp", "Release"),
 }
 
 

@@ -297,6 +297,128 @@ void ChooseBlocks(const uint8_t* old, const uint8_t* now, size_t length, const s
     if (open) literals->push_back(Matcher::Literal{static_cast<uint32_t>(runStart), static_cast<uint32_t>(lastWrong + 1 - runStart)});
 }
 
+// The two directories read and paired by tag: the same tables in both.
+bool PairTables(const Bytes& oldFont, const Bytes& newFont, std::vector<Table>* oldTables,
+                std::vector<Table>* newTables, std::string* error) {
+    if (!ReadDirectory(oldFont, "old", oldTables, error)) return false;
+    if (!ReadDirectory(newFont, "new", newTables, error)) return false;
+    if (newTables->size() != oldTables->size() || newTables->size() > 255) {
+        *error = "the fonts do not have the same set of tables";
+        return false;
+    }
+    for (const Table& t : *newTables) {
+        if (!Find(*oldTables, t.tag)) {
+            *error = "the old font has no table '" + t.tag + "'";
+            return false;
+        }
+    }
+    if (newFont.size() > 0xFFFFFFF0u) {
+        *error = "the new font is too large";
+        return false;
+    }
+    return true;
+}
+
+// The header and the zeroed records: the old font's name and revision, which
+// the updater matches installed fonts by, and the new font's length.
+Bytes StartFile(const Bytes& oldFont, const std::vector<Table>& oldTables, size_t newLength, size_t tableCount) {
+    Bytes out(kHeaderSize + kRecordSize * tableCount, 0);
+    std::memcpy(out.data(), "RVDF", 4);
+    const std::string fontName = FifthNameString(oldFont, oldTables);
+    std::memcpy(out.data() + 4, fontName.data(), fontName.size());
+    const Table* head = Find(oldTables, "head");
+    PutU32(out, 36, head && head->length >= 8 ? U32(oldFont, head->offset + 4) : 0);
+    PutU32(out, 40, static_cast<uint32_t>((newLength + 3) / 4 * 4));
+    out[44] = static_cast<uint8_t>(tableCount);
+    return out;
+}
+
+// Each table's place in the new font's data order.
+std::vector<uint8_t> RanksByOffset(const std::vector<Table>& tables) {
+    std::vector<size_t> byOffset(tables.size());
+    std::iota(byOffset.begin(), byOffset.end(), 0);
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [&](size_t a, size_t b) { return tables[a].offset < tables[b].offset; });
+    std::vector<uint8_t> rank(tables.size());
+    for (size_t r = 0; r < byOffset.size(); ++r) rank[byOffset[r]] = static_cast<uint8_t>(r);
+    return rank;
+}
+
+// Whether the new table is the old one, apart from the bytes the updater
+// fills in: it is then taken over whole, without a block list.
+bool Unchanged(const uint8_t* oldBytes, const Table& old, const uint8_t* newBytes, const Table& now,
+               const std::vector<bool>& filledIn) {
+    if (old.length != now.length) return false;
+    size_t p = 0;
+    while (p < now.length && (oldBytes[p] == newBytes[p] || (!filledIn.empty() && filledIn[p]))) ++p;
+    return p == now.length;
+}
+
+// The block list of a changed table, appended to out.
+void AppendBlockList(Bytes& out, const uint8_t* newBytes, const std::vector<Matcher::Copy>& copies,
+                     const std::vector<Matcher::Literal>& literals, DifferenceStats* stats) {
+    AppendU32(out, static_cast<uint32_t>(copies.size()));
+    for (const Matcher::Copy& c : copies) {
+        AppendU32(out, c.src);
+        AppendU32(out, c.length);
+        AppendU32(out, c.dst);
+        stats->copiedBytes += c.length;
+    }
+    AppendU32(out, static_cast<uint32_t>(literals.size()));
+    for (const Matcher::Literal& l : literals) {
+        AppendU32(out, l.dst);
+        AppendU32(out, l.length);
+        out.insert(out.end(), newBytes + l.dst, newBytes + l.dst + l.length);
+        stats->literalBytes += l.length;
+    }
+    ++stats->changedTables;
+    stats->copyBlocks += copies.size();
+    stats->literalBlocks += literals.size();
+}
+
+// The record of the new font's table i, and the table's block list when it
+// changed; false when the file would grow past what its offsets can
+// address.
+bool AddTable(Bytes& out, size_t i, uint8_t rank, const Bytes& oldFont, const Table& old, const Bytes& newFont,
+              const Table& now, DifferenceStats* stats, std::string* error) {
+    const size_t at = kHeaderSize + kRecordSize * i;
+    std::memcpy(out.data() + at, now.tag.data(), 4);
+    out[at + 4] = static_cast<uint8_t>(i);
+    out[at + 5] = rank;
+    PutU32(out, at + 10, now.length);
+    PutU32(out, at + 14, now.offset);
+
+    const uint8_t* oldBytes = oldFont.data() + old.offset;
+    const uint8_t* newBytes = newFont.data() + now.offset;
+    const std::vector<bool> filledIn = FilledInByUpdater(now.tag, newBytes, now.length);
+    // Customers' copies of one font differ in their serial strings, and
+    // so in the length and layout of their name tables: any byte taken
+    // from the old name table, or the table taken over whole, would come
+    // from the wrong place in every copy but the one the file was made
+    // from.  The new name table goes in as literals; the updater writes
+    // the serials itself.
+    const bool literalOnly = now.tag == "name";
+    if (!literalOnly && Unchanged(oldBytes, old, newBytes, now, filledIn)) return true;
+
+    std::vector<Matcher::Copy> runs, copies;
+    std::vector<Matcher::Literal> literals;
+    if (!literalOnly) Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
+    // A table too short for the matcher's blocks (head, hhea, maxp) most
+    // often keeps its layout and changes a few fields: offer the old
+    // table in place, and let the choice below weigh it.
+    if (!literalOnly && runs.empty() && old.length != 0 && now.length != 0) {
+        runs.push_back(Matcher::Copy{0, std::min(old.length, now.length), 0});
+    }
+    ChooseBlocks(oldBytes, newBytes, now.length, filledIn, runs, &copies, &literals);
+    if (out.size() > 0xFFFFFFFFu) {
+        *error = "the difference file would be too large";
+        return false;
+    }
+    PutU32(out, at + 6, static_cast<uint32_t>(out.size()));
+    AppendBlockList(out, newBytes, copies, literals, stats);
+    return true;
+}
+
 }  // namespace
 
 Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* error, DifferenceStats* stats) {
@@ -307,97 +429,12 @@ Bytes MakeDifference(const Bytes& oldFont, const Bytes& newFont, std::string* er
     *stats = DifferenceStats();
 
     std::vector<Table> oldTables, newTables;
-    if (!ReadDirectory(oldFont, "old", &oldTables, error)) return Bytes();
-    if (!ReadDirectory(newFont, "new", &newTables, error)) return Bytes();
-    if (newTables.size() != oldTables.size() || newTables.size() > 255) {
-        *error = "the fonts do not have the same set of tables";
-        return Bytes();
-    }
-    for (const Table& t : newTables) {
-        if (!Find(oldTables, t.tag)) {
-            *error = "the old font has no table '" + t.tag + "'";
-            return Bytes();
-        }
-    }
-    if (newFont.size() > 0xFFFFFFF0u) {
-        *error = "the new font is too large";
-        return Bytes();
-    }
-
-    Bytes out(kHeaderSize + kRecordSize * newTables.size(), 0);
-    std::memcpy(out.data(), "RVDF", 4);
-    const std::string fontName = FifthNameString(oldFont, oldTables);
-    std::memcpy(out.data() + 4, fontName.data(), fontName.size());
-    const Table* head = Find(oldTables, "head");
-    PutU32(out, 36, head && head->length >= 8 ? U32(oldFont, head->offset + 4) : 0);
-    PutU32(out, 40, static_cast<uint32_t>((newFont.size() + 3) / 4 * 4));
-    out[44] = static_cast<uint8_t>(newTables.size());
-
-    std::vector<size_t> byOffset(newTables.size());
-    std::iota(byOffset.begin(), byOffset.end(), 0);
-    std::stable_sort(byOffset.begin(), byOffset.end(),
-                     [&](size_t a, size_t b) { return newTables[a].offset < newTables[b].offset; });
-    std::vector<uint8_t> rank(newTables.size());
-    for (size_t r = 0; r < byOffset.size(); ++r) rank[byOffset[r]] = static_cast<uint8_t>(r);
-
+    if (!PairTables(oldFont, newFont, &oldTables, &newTables, error)) return Bytes();
+    Bytes out = StartFile(oldFont, oldTables, newFont.size(), newTables.size());
+    const std::vector<uint8_t> rank = RanksByOffset(newTables);
     for (size_t i = 0; i < newTables.size(); ++i) {
         const Table& now = newTables[i];
-        const Table& old = *Find(oldTables, now.tag);
-        const size_t at = kHeaderSize + kRecordSize * i;
-        std::memcpy(out.data() + at, now.tag.data(), 4);
-        out[at + 4] = static_cast<uint8_t>(i);
-        out[at + 5] = rank[i];
-        PutU32(out, at + 10, now.length);
-        PutU32(out, at + 14, now.offset);
-
-        const uint8_t* oldBytes = oldFont.data() + old.offset;
-        const uint8_t* newBytes = newFont.data() + now.offset;
-        const std::vector<bool> filledIn = FilledInByUpdater(now.tag, newBytes, now.length);
-        // Customers' copies of one font differ in their serial strings, and
-        // so in the length and layout of their name tables: any byte taken
-        // from the old name table, or the table taken over whole, would come
-        // from the wrong place in every copy but the one the file was made
-        // from.  The new name table goes in as literals; the updater writes
-        // the serials itself.
-        const bool literalOnly = now.tag == "name";
-        if (!literalOnly && old.length == now.length) {
-            size_t p = 0;
-            while (p < now.length && (oldBytes[p] == newBytes[p] || (!filledIn.empty() && filledIn[p]))) ++p;
-            if (p == now.length) continue;
-        }
-
-        std::vector<Matcher::Copy> runs, copies;
-        std::vector<Matcher::Literal> literals;
-        if (!literalOnly) Matcher(oldBytes, old.length).Match(newBytes, now.length, &runs);
-        // A table too short for the matcher's blocks (head, hhea, maxp) most
-        // often keeps its layout and changes a few fields: offer the old
-        // table in place, and let the choice below weigh it.
-        if (!literalOnly && runs.empty() && old.length != 0 && now.length != 0) {
-            runs.push_back(Matcher::Copy{0, std::min(old.length, now.length), 0});
-        }
-        ChooseBlocks(oldBytes, newBytes, now.length, filledIn, runs, &copies, &literals);
-        if (out.size() > 0xFFFFFFFFu) {
-            *error = "the difference file would be too large";
-            return Bytes();
-        }
-        PutU32(out, at + 6, static_cast<uint32_t>(out.size()));
-        AppendU32(out, static_cast<uint32_t>(copies.size()));
-        for (const Matcher::Copy& c : copies) {
-            AppendU32(out, c.src);
-            AppendU32(out, c.length);
-            AppendU32(out, c.dst);
-            stats->copiedBytes += c.length;
-        }
-        AppendU32(out, static_cast<uint32_t>(literals.size()));
-        for (const Matcher::Literal& l : literals) {
-            AppendU32(out, l.dst);
-            AppendU32(out, l.length);
-            out.insert(out.end(), newBytes + l.dst, newBytes + l.dst + l.length);
-            stats->literalBytes += l.length;
-        }
-        ++stats->changedTables;
-        stats->copyBlocks += copies.size();
-        stats->literalBlocks += literals.size();
+        if (!AddTable(out, i, rank[i], oldFont, *Find(oldTables, now.tag), newFont, now, stats, error)) return Bytes();
     }
     return out;
 }

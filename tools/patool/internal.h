@@ -1,5 +1,6 @@
 // What the commands of patool share: host files, the updater's engine on
-// them, and the check of a difference file.  Not for use outside patool.
+// them, and the check of a difference file; and the commands themselves,
+// one file each.  Not for use outside patool and its tests.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +24,24 @@ struct Failure {
 // Prints the failure as patool's error line and returns its code.
 int Fail(std::ostream& err, const Failure& f);
 
+// A big-endian field of a host file's bytes, through the engine's own
+// reader; the caller has checked that it is there.
+uint32_t U32At(const Bytes& b, size_t at);
+// A table tag for a message, quoted, its unprintable bytes escaped.
+std::string Quoted(const uint8_t* tag);
+
+// Whether the host file at path can be opened for reading; *why says why not,
+// in ReadHost's words.
+bool CanRead(const std::string& path, std::string* why);
 bool ReadHost(const std::string& path, Bytes* bytes, std::string* why);
 // Writes beside the target and renames, so that no half file is left under
 // the target's name.
 bool WriteHost(const std::string& path, const Bytes& bytes);
 bool IsCffFont(const Bytes& font);
+// Whether a and b both exist and are one file.
+bool SameFile(const std::string& a, const std::string& b);
+// The first bytes of a host file, enough to tell a CFF font by.
+Bytes FirstBytes(const std::string& path);
 
 // Loads a host font with the engine, as the updater does before revising it.
 bool LoadWithEngine(COpenTypeManager& m, const std::string& hostPath, Failure* failure);
@@ -43,12 +57,21 @@ int CheckDifference(const std::string& oldPath, const std::string& paPath, const
 // The path under which the engine reaches a host file.
 std::string EnginePath(const std::string& hostPath);
 
+// A copy of font as another customer would have it: the same font, with
+// serial strings (name ID 13) `units` characters longer, or shorter when
+// units is negative; false when there is none to change (serials.cpp).
+bool WithOtherSerials(const Bytes& font, int units, Bytes* copy);
+
 // Builds the revised font into builtHost the way the updater's driver does,
 // the release manifest beside the difference file checked as it checks it.
 bool BuildRevision(const std::string& fontHost, const std::string& paHost, const std::string& builtHost,
                    Failure* failure);
 
 // The release manifest (manifest.cpp).
+// The manifest's path in a host folder.
+std::string ManifestOf(const std::string& folderHost);
+// The last part of a host path.
+std::string FileNameOf(const std::string& fileHost);
 // The three lines of the difference file pa, named paName, made from the
 // font at oldHost to newFont.
 bool ReleaseLines(const std::string& oldHost, const Bytes& pa, const Bytes& newFont, const std::string& paName,
@@ -64,6 +87,14 @@ bool AddToManifest(const std::string& paHost, const Bytes& pa, const std::string
 int ManifestVerdict(const std::string& paHost, const Bytes& pa, std::string* report);
 // The failure of a build that the engine refused with result.
 Failure FailureOfResult(int result, const std::string& fontHost, const std::string& paHost);
+
+// The commands, each in a file of its name, given the arguments that are
+// not options.
+int Make(const std::vector<std::string>& a, std::ostream& out, std::ostream& err);
+// fontPath is null without --font.
+int Show(const std::string& paPath, const std::string* fontPath, std::ostream& out, std::ostream& err);
+int Apply(const std::vector<std::string>& a, std::ostream& out, std::ostream& err);
+int Check(const std::vector<std::string>& a, std::ostream& out, std::ostream& err);
 // patool verify HOST_DIR [FONT...].
 int Verify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -1,6 +1,6 @@
 // The release manifest in patool: written by make and release beside the
-// difference files, checked by apply, check and show as the updater checks
-// it, and a whole host folder checked by verify.  The format, the digests
+// difference files, checked by apply, check, show and verify as the updater
+// checks it.  The format, the digests
 // and the checks are the engine's own (engine/manifest.h, engine/release.h);
 // nothing here computes a digest another way.
 #include <unistd.h>
@@ -20,16 +20,16 @@ namespace internal {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string ManifestOf(const std::string& folderHost) { return (fs::path(folderHost) / kReleaseManifestName).string(); }
+
+std::string FileNameOf(const std::string& fileHost) { return fs::path(fileHost).filename().string(); }
+
+namespace {
 
 std::string FolderOf(const std::string& fileHost) {
     const fs::path parent = fs::path(fileHost).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
 }
-
-std::string FileNameOf(const std::string& fileHost) { return fs::path(fileHost).filename().string(); }
 
 bool Digest(const Bytes& bytes, BYTE out[kDigestSize]) { return Sha256Of(bytes.data(), bytes.size(), out); }
 
@@ -137,77 +137,6 @@ Failure FailureOfResult(int result, const std::string& fontHost, const std::stri
         return Failure{kExitBuildFailed,
                        "the updater's engine cannot build the font (result " + std::to_string(result) + ")"};
     }
-}
-
-int Verify(const std::vector<std::string>& a, std::ostream& out, std::ostream& err) {
-    const std::string& host = a[0];
-    std::error_code ec;
-    if (!fs::is_directory(host, ec)) return Fail(err, Failure{kExitUnreadable, "'" + host + "' is not a folder"});
-    int code = kExitOk;
-    auto worst = [&](int c) {
-        if (code == kExitOk) code = c;
-    };
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(host, ec)) {
-        if (entry.path().extension() == ".pa") files.push_back(entry.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    const std::string manifest = ManifestOf(host);
-    if (!fs::exists(manifest, ec)) out << "no release manifest in '" << host << "'\n";
-    for (const std::string& file : files) {
-        Bytes pa;
-        std::string why, report;
-        if (!ReadHost(file, &pa, &why)) {
-            out << file << ": " << why << "\n";
-            worst(kExitUnreadable);
-            continue;
-        }
-        const int verdict = ManifestVerdict(file, pa, &report);
-        out << file << ": " << report << "\n";
-        if (verdict != kExitOk) worst(verdict);
-    }
-    // Each font named is tried with every file of the folder that is for
-    // it, as the updater would revise it; nothing is written but a
-    // temporary file.
-    for (size_t i = 1; i < a.size(); ++i) {
-        const std::string& font = a[i];
-        COpenTypeManager m;
-        Failure failure;
-        if (!LoadWithEngine(m, font, &failure)) {
-            out << font << ": " << failure.message << "\n";
-            worst(failure.code);
-            continue;
-        }
-        bool paired = false;
-        for (const std::string& file : files) {
-            Bytes pa;
-            std::string why;
-            CMakeSabunData data;
-            if (!ReadHost(file, &pa, &why) || !data.ReadBytes(pa.data(), static_cast<uint32_t>(pa.size()))) continue;
-            DiffFileRecord entry;
-            std::memset(&entry, 0, sizeof entry);
-            std::memcpy(entry.fontName, data.Header().fontName, sizeof data.Header().fontName);
-            entry.fromRevision = static_cast<int>(data.Header().fromRevision);
-            if (!m.LoadedFontIsTarget(entry)) continue;
-            paired = true;
-            const std::string temp =
-                (fs::temp_directory_path(ec) / ("patool-verify-" + std::to_string(::getpid()) + ".otf")).string();
-            Failure built;
-            const bool ok = BuildRevision(font, file, temp, &built);
-            std::remove(temp.c_str());
-            if (ok) {
-                out << font << ": '" << FileNameOf(file) << "' revises it to the release\n";
-            } else {
-                out << font << ": with '" << FileNameOf(file) << "': " << built.message << "\n";
-                worst(built.code);
-            }
-        }
-        if (!paired) {
-            out << font << ": no file in '" << host << "' is for this font and revision\n";
-            worst(kExitDoesNotFit);
-        }
-    }
-    return code;
 }
 
 }  // namespace internal

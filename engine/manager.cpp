@@ -168,13 +168,3 @@ void COpenTypeManager::DropReadBackBuffer() {
     m_pReadBack = nullptr;
     m_readBackSize = 0;
 }
-
-int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std::vector<SabunFault>* faults) {
-    const LoadedFont loaded = font ? font->Loaded() : LoadedFont();
-    return CheckSabunData(data, font ? &loaded : nullptr, faults);
-}
-
-bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
-                    uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines) {
-    return ReleaseLinesOf(old.Loaded(), pa, paLength, release, releaseLength, fileName, lines);
-}

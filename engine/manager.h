@@ -54,9 +54,6 @@ public:
 
     // Which font the loaded image says it is, as identification reads it.
     FontIdentity ReadFontIdentity() const;
-    // The same under the names the makers' tool still uses.
-    typedef FontIdentity Identity;
-    FontIdentity ReadIdentity() const { return ReadFontIdentity(); }
 
     // Reads the installed font for revision: 0, 1 or 8.
     int LoadFont(const char* path, ProgressCallbackFn callback, void* context, int fontCount, int fontIndex);
@@ -137,8 +134,3 @@ private:
     // Frees m_pReadBack.
     void DropReadBackBuffer();
 };
-
-// CheckSabunData and ReleaseLinesOf for the font a manager has loaded.
-int CheckSabunData(const CMakeSabunData& data, const COpenTypeManager* font, std::vector<SabunFault>* faults);
-bool ReleaseLinesOf(const COpenTypeManager& old, const BYTE* pa, uint32_t paLength, const BYTE* release,
-                    uint64_t releaseLength, const std::string& fileName, std::vector<ReleaseManifestLine>* lines);

@@ -377,7 +377,7 @@ bool PrepareRelease() {
     COpenTypeManager m;
     std::vector<ReleaseManifestLine> lines;
     if (m.LoadFont(kFontPath, nullptr, nullptr, 1, 0) != kReviseOk ||
-        !ReleaseLinesOf(m, s.diff.data(), static_cast<uint32_t>(s.diff.size()), s.release.data(), s.release.size(),
+        !ReleaseLinesOf(m.Loaded(), s.diff.data(), static_cast<uint32_t>(s.diff.size()), s.release.data(), s.release.size(),
                         kDiffName, &lines)) {
         return false;
     }

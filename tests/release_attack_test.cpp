@@ -55,7 +55,7 @@ protected:
         MakeFolder("C:\\Windows\\Temp");
         COpenTypeManager m;
         return m.LoadFont(kFont, nullptr, nullptr, 1, 0) == kReviseOk &&
-               ReleaseLinesOf(m, r.diff.data(), static_cast<uint32_t>(r.diff.size()), r.release.data(),
+               ReleaseLinesOf(m.Loaded(), r.diff.data(), static_cast<uint32_t>(r.diff.size()), r.release.data(),
                               r.release.size(), kName, &r.lines);
     }
 

@@ -30,7 +30,7 @@ inline std::vector<ReleaseManifestLine> LinesOf(const Listed& f) {
     std::vector<ReleaseManifestLine> lines;
     COpenTypeManager old;
     const bool made = old.LoadFont(f.installedPath.c_str(), nullptr, nullptr, 1, 0) == kReviseOk &&
-                      ReleaseLinesOf(old, f.diff.data(), static_cast<uint32_t>(f.diff.size()), f.release.data(),
+                      ReleaseLinesOf(old.Loaded(), f.diff.data(), static_cast<uint32_t>(f.diff.size()), f.release.data(),
                                      f.release.size(), f.fileName, &lines);
     EXPECT_TRUE(made) << "no manifest lines for " << f.fileName;
     return lines;

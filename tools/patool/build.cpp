@@ -42,7 +42,10 @@ bool DiffFitsFont(const std::string& paHost, const Bytes& pa, COpenTypeManager& 
     Inspected in;
     Inspect(pa, &in);
     std::vector<SabunFault> faults;
-    if (in.headerComplete) CheckSabunData(in.data, &font, &faults);
+    if (in.headerComplete) {
+        const LoadedFont loaded = font.Loaded();
+        CheckSabunData(in.data, &loaded, &faults);
+    }
     std::string text;
     bool malformed = !in.faults.empty();
     for (const ParseFault& f : in.faults) text += "\n  [" + f.rule + "] " + f.text;

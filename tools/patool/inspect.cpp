@@ -130,7 +130,7 @@ std::string FaultText(const SabunFault& f, const CMakeSabunData& d, const COpenT
 }
 
 std::string IdentityText(const COpenTypeManager& m) {
-    const COpenTypeManager::Identity identity = m.ReadIdentity();
+    const FontIdentity identity = m.ReadFontIdentity();
     return "\"" + std::string(identity.name) + "\"" +
            (identity.hasHead ? " revision " + RevisionText(identity.revision) : std::string(" without a head table"));
 }

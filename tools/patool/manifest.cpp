@@ -39,7 +39,7 @@ bool ReleaseLines(const std::string& oldHost, const Bytes& pa, const Bytes& newF
                   std::vector<ReleaseManifestLine>* lines, Failure* failure) {
     COpenTypeManager old;
     if (!LoadWithEngine(old, oldHost, failure)) return false;
-    if (!ReleaseLinesOf(old, pa.data(), static_cast<uint32_t>(pa.size()), newFont.data(), newFont.size(), paName,
+    if (!ReleaseLinesOf(old.Loaded(), pa.data(), static_cast<uint32_t>(pa.size()), newFont.data(), newFont.size(), paName,
                         lines)) {
         *failure = Failure{kExitBuildFailed, "the difference file '" + paName + "' does not fit '" + oldHost +
                                                  "', or its digests cannot be computed"};

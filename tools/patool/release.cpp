@@ -414,7 +414,7 @@ bool ReleaseRun::LoadPair(int row, LoadedPair* pair) {
             m_anomalies.push_back(Anomaly{kExitNotAFont, loadFailure.message});
             loadable = false;
         } else {
-            (side.second == &pair->oldFont ? pair->oldRevision : pair->newRevision) = m.ReadIdentity().revision;
+            (side.second == &pair->oldFont ? pair->oldRevision : pair->newRevision) = m.ReadFontIdentity().revision;
         }
     }
     return loadable;

@@ -76,7 +76,10 @@ int Show(const std::string& paPath, const std::string* fontPath, std::ostream& o
     const SabunHeader& h = d.Header();
 
     std::vector<SabunFault> faults;
-    if (in.headerComplete) CheckSabunData(d, fontPath ? &font : nullptr, &faults);
+    if (in.headerComplete) {
+        const LoadedFont loaded = font.Loaded();
+        CheckSabunData(d, fontPath ? &loaded : nullptr, &faults);
+    }
     bool malformed = !in.faults.empty();
     size_t broken = in.faults.size();
     for (const ParseFault& f : in.faults) out << "BROKEN [" << f.rule << "] " << f.text << "\n";

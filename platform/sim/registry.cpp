@@ -37,8 +37,18 @@ struct RegistryState {
 
 namespace {
 
+const char kRunOnce[] = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
+
 sim::RegistryState& R() {
-    if (!M().registry) M().registry = std::make_shared<sim::RegistryState>();
+    if (!M().registry) {
+        M().registry = std::make_shared<sim::RegistryState>();
+        // The keys every Windows has, none of them volatile.
+        const std::string runOnce = kRunOnce;
+        for (size_t at = runOnce.find('\\', 5);; at = runOnce.find('\\', at + 1)) {
+            M().registry->keys[at == std::string::npos ? runOnce : runOnce.substr(0, at)];
+            if (at == std::string::npos) break;
+        }
+    }
     return *M().registry;
 }
 
@@ -77,8 +87,6 @@ sim::RegistryKey* OpenKeyOf(HKEY key) {
     const auto it = R().keys.find(path);
     return it == R().keys.end() ? nullptr : &it->second;
 }
-
-const char kRunOnce[] = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
 
 }  // namespace
 

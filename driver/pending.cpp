@@ -502,6 +502,14 @@ int SchedulePendingRevision(const PendingRevision& revision, const char* revised
     return kReviseOk;
 }
 
+bool DigestOfFile(const char* path, BYTE digest[kDigestSize], uint32_t* length) {
+    FileRead file;
+    if (!ReadWhole(path, &file)) return false;
+    std::memcpy(digest, file.digest, kDigestSize);
+    *length = file.length;
+    return true;
+}
+
 bool RevisionWaitingFor(const char* fontPath) {
     CString staging;
     FileRead font;

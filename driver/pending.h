@@ -35,6 +35,9 @@ struct PendingRevision {
 // change); kReviseCopyFailed when the staging failed (nothing of it left).
 int SchedulePendingRevision(const PendingRevision& revision, const char* revisedCopy);
 
+// The SHA-256 and length of the file at path; false when it cannot be read.
+bool DigestOfFile(const char* path, BYTE digest[kDigestSize], uint32_t* length);
+
 // Whether a revision waits for the font now at fontPath (by its identity).
 bool RevisionWaitingFor(const char* fontPath);
 

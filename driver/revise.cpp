@@ -201,12 +201,13 @@ int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy)
     PendingRevision revision;
     revision.fontPath = fontPath;
     revision.identity = m_identity;
-    revision.revisionLength = m_outputLength;
     revision.revisionSum = m_outputSum;
+    // The copy is checked as the read-back checks a font replaced at once;
+    // its digest is then what the completion must find.
     int result = kReviseCopyFailed;
-    if (m_pFile && m_fileLength > 0 && m_pOutput &&
-        Sha256Of(m_pFile, static_cast<uint64_t>(m_fileLength), revision.fontDigest) &&
-        Sha256Of(m_pOutput, m_outputLength, revision.revisionDigest)) {
+    if (m_pFile && m_fileLength > 0 && Sha256Of(m_pFile, static_cast<uint64_t>(m_fileLength), revision.fontDigest) &&
+        VerifyRevisedFile(copy, m_outputSum) == kReviseOk &&
+        DigestOfFile(copy, revision.revisionDigest, &revision.revisionLength)) {
         result = SchedulePendingRevision(revision, copy);
     }
     DeleteOwnFile(copy);

@@ -15,5 +15,6 @@ int ExitCodeOfEnvironment(int environment) {
 int ExitCodeOfRevision(int result) {
     if (result == kReviseOk) return kExitRestartNeeded;
     if (result == kReviseStopped) return kExitCancelled;
+    if (result == kReviseFontInUse) return kExitFontInUse;
     return kExitFailed;
 }

@@ -12,6 +12,9 @@ enum ExitCode {
     kExitCancelled = 1602,          // ERROR_INSTALL_USEREXIT
     kExitFailed = 1603,             // ERROR_INSTALL_FAILURE
     kExitAnotherRun = 1618,         // ERROR_INSTALL_ALREADY_RUNNING
+    // A font another program holds, in a folder a user can change: the same
+    // "try again later" that deployment systems retry by default.
+    kExitFontInUse = 1618,
     kExitRestartStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED
     kExitRestartNeeded = 3010,      // ERROR_SUCCESS_REBOOT_REQUIRED
 };

@@ -80,6 +80,8 @@ CString OutcomeMessage(int result, const char* fontPath) {
         {kReviseDiffNotReleased, IDS_DIFF_READ_FAILED, kDiffFile},
         {kReviseFontNotReleased, IDS_FONT_READ_FAILED, kFont},
         {kReviseResultNotReleased, IDS_DIFF_READ_FAILED, kDiffFile},
+        // Nothing was written or kept: the user frees the font and runs again.
+        {kReviseFontInUse, IDS_FONT_IN_USE, kFont},
     };
     CString message;
     for (const auto& outcome : kOutcomes) {

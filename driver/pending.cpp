@@ -12,11 +12,9 @@
 #include "driver/foldersecurity.h"
 #include "engine/otbase.h"
 #include "platform/framework/cfile.h"
+#include "platform/framework/path.h"
 
 namespace {
-
-// Stands for the engine's "font in use" result until the engine has it.
-const int kInUseResult = 17;
 
 // The staging folder, below %SystemRoot%\Temp: a name of our own, which
 // is not trusted for its name (a folder planted there earlier is refused by
@@ -39,8 +37,6 @@ const char kRecordMagic[] = "upd pending revision 1";
 const uint32_t kMaxRecordBytes = 4096;
 // The most files of the staging folder looked at in one run.
 const int kMaxStagingEntries = 4096;
-// The most times a font is unloaded before it is replaced.
-const int kMaxUnloads = 64;
 const uint32_t kMaxFontBytes = 0x7FFFFFFFu;
 
 const char kHex[] = "0123456789abcdef";
@@ -88,14 +84,13 @@ bool ParseIdentityName(const char* name, COpenTypeManager::FileIdentity* id) {
     return true;
 }
 
+// The folder of a file's path, with its final backslash; "" when it has
+// none.  A backslash inside a double-byte character does not end it.
 CString FolderOf(const char* path) {
-    const char* slash = std::strrchr(path, '\\');
-    if (!slash) return CString();
-    // A file in a drive's root keeps the root's backslash.
-    const int length = static_cast<int>(slash - path) + (slash - path == 2 ? 1 : 0);
-    CString folder;
-    folder.Format("%.*s", length, path);
-    return folder;
+    CString drive, dir;
+    SplitPath(path, &drive, &dir, nullptr, nullptr);
+    if (dir.IsEmpty()) return CString();
+    return drive + dir;
 }
 
 bool StagingFolder(CString* out) {
@@ -328,18 +323,6 @@ bool ProgramFolderTrusted() {
     return !folder.IsEmpty() && ControlOfFolder(folder) == kFolderAdministratorsOnly;
 }
 
-// Unloads the font from the session as often as it was loaded; the count is
-// what ReloadFont puts back.
-int UnloadFont(const char* fontPath) {
-    (void)fontPath;
-    return 0;
-}
-
-void ReloadFont(const char* fontPath, int count) {
-    (void)fontPath;
-    (void)count;
-}
-
 void Report(PendingReportFn report, void* context, const char* format, const char* path, const char* why = "") {
     if (!report) return;
     CString line;
@@ -374,7 +357,6 @@ bool CompleteRecord(const PendingRevision& revision, const CString& stagedPath, 
         Report(report, context, "pending %s discarded: %s", font, "the revision kept is not the one recorded");
         return false;
     }
-    const int unloaded = UnloadFont(font);
     COpenTypeManager::FileIdentity placed;
     const PlaceResult result = PlaceFontFile(font, stagedPath, nullptr, 0, revision.identity, &placed);
     bool revised = false;
@@ -396,7 +378,6 @@ bool CompleteRecord(const PendingRevision& revision, const CString& stagedPath, 
         Report(report, context, "pending %s discarded: %s", font,
                result == kPlaceInUse ? "the font is still in use" : "the font could not be replaced");
     }
-    ReloadFont(font, unloaded);
     if (revised) Report(report, context, "pending %s revised%s", font);
     return revised;
 }
@@ -465,7 +446,7 @@ int SchedulePendingRevision(const PendingRevision& revision, const char* revised
     if (!revision.identity.known || fontFolder.IsEmpty() ||
         ControlOfFolder(fontFolder) != kFolderAdministratorsOnly || !ProgramFolderTrusted() ||
         !StagingFolder(&staging) || !PrepareStagingFolder(staging)) {
-        return kInUseResult;
+        return kReviseFontInUse;
     }
     const CString id = IdentityName(revision.identity);
     const CString recordPath = StagedPath(staging, id, kRecordSuffix);

@@ -14,10 +14,13 @@
 #include <new>
 
 #include "discovery/foldercheck.h"
+#include "driver/folderpin.h"
+#include "driver/foldersecurity.h"
 #include "driver/pending.h"
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
 #include "platform/framework/cstring.h"
+#include "platform/framework/path.h"
 
 namespace {
 
@@ -95,14 +98,23 @@ const char kBesidePrefix[] = "~upd";
 const char kBesideSuffix[] = ".new";
 const char kHexDigits[] = "0123456789abcdef";
 
+// The installed font's folder, with its final backslash; "" when the path
+// has none.  A backslash inside a double-byte character of the file's name
+// does not end the folder.
+CString FolderOf(const char* path) {
+    CString drive, dir;
+    SplitPath(path, &drive, &dir, nullptr, nullptr);
+    if (dir.IsEmpty()) return CString();
+    return drive + dir;
+}
+
 // The path of attempt's new file in the installed font's folder; "" when the
 // font's path has no folder.
 CString BesidePath(const char* target, int attempt, const char* suffix) {
-    const char* slash = std::strrchr(target, '\\');
-    if (!slash) return CString();
+    const CString folder = FolderOf(target);
+    if (folder.IsEmpty()) return CString();
     CString beside;
-    beside.Format("%.*s%s%c%s", static_cast<int>(slash - target) + 1, target, kBesidePrefix, kHexDigits[attempt & 15],
-                  suffix);
+    beside.Format("%s%s%c%s", static_cast<const char*>(folder), kBesidePrefix, kHexDigits[attempt & 15], suffix);
     return beside;
 }
 
@@ -139,6 +151,33 @@ bool IdentityOf(const char* path, COpenTypeManager::FileIdentity* out) {
 
 enum ReplaceResult { kReplaced, kNotReplaced, kTargetInUse };
 
+// Moves the complete new file beside target over it.  kNotReplaced: the
+// target is as it was and beside is removed.  kTargetInUse (only when
+// inUseAllowed): the target is as it was, and beside is left for the caller.
+// expected, when given, is the identity the target must still have;
+// placedOut receives the identity of the file moved into its place.
+ReplaceResult MoveBesideOver(const char* beside, const char* target, bool inUseAllowed,
+                             const COpenTypeManager::FileIdentity* expected,
+                             COpenTypeManager::FileIdentity* placedOut) {
+    // The folder may have been swapped for a link to another one since the
+    // font was read: what is replaced must be the file read, or the file
+    // this revision put there.
+    COpenTypeManager::FileIdentity now;
+    if (expected && expected->known && (!IdentityOf(target, &now) || !(now == *expected))) {
+        DeleteOwnFile(beside);
+        return kNotReplaced;
+    }
+    COpenTypeManager::FileIdentity placed;
+    if (placedOut) IdentityOf(beside, &placed);
+    if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (placedOut) *placedOut = placed;
+        return kReplaced;
+    }
+    if (inUseAllowed && TargetInUse(target, GetLastError())) return kTargetInUse;
+    DeleteOwnFile(beside);
+    return kNotReplaced;
+}
+
 // Makes a complete new file beside target (at a name that must not exist
 // yet) and moves it over target in one step.  fill creates the file and
 // leaves nothing behind when it fails.  kNotReplaced: the target is as it
@@ -157,40 +196,73 @@ ReplaceResult ReplaceWhole(const char* target, Fill fill, CString* inUseCopy,
         const FillResult filled = fill(static_cast<const char*>(beside));
         if (filled == kFillNameTaken) continue;
         if (filled == kFillFailed) return kNotReplaced;
-        // The folder may have been swapped for a link to another one since
-        // the font was read: what is replaced must be the file read, or the
-        // file this revision put there.
-        COpenTypeManager::FileIdentity now;
-        if (expected && expected->known && (!IdentityOf(target, &now) || !(now == *expected))) {
-            DeleteOwnFile(beside);
-            return kNotReplaced;
-        }
-        COpenTypeManager::FileIdentity placed;
-        if (placedOut) IdentityOf(beside, &placed);
-        if (MoveFileExA(beside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            if (placedOut) *placedOut = placed;
-            return kReplaced;
-        }
-        if (inUseCopy && TargetInUse(target, GetLastError())) {
-            *inUseCopy = beside;
-            return kTargetInUse;
-        }
-        DeleteOwnFile(beside);
-        return kNotReplaced;
+        const ReplaceResult moved = MoveBesideOver(beside, target, inUseCopy != nullptr, expected, placedOut);
+        if (moved == kTargetInUse) *inUseCopy = beside;
+        return moved;
     }
     return kNotReplaced;
 }
 
+// Windows holds the file of a font loaded in the session (from outside its
+// own font folder) for as long as it stays loaded, which is usually the
+// only reason a font is in use.  Unloading it for the session lets the
+// replacement through; it is loaded again as many times as it was unloaded,
+// whatever became of the replacement, and the run's font-change broadcast
+// tells the programs.  Loads are counted, so the unloading is bounded: a
+// font loaded more often than this is left as in use.
+const int kMaxUnloads = 64;
+
+class CUnloadedFont {
+public:
+    CUnloadedFont() = default;
+    ~CUnloadedFont() { Reload(); }
+    CUnloadedFont(const CUnloadedFont&) = delete;
+    CUnloadedFont& operator=(const CUnloadedFont&) = delete;
+
+    // How many loads were undone.
+    int Unload(const char* fontPath) {
+        m_path = fontPath;
+        while (m_count < kMaxUnloads && RemoveFontResourceA(fontPath)) ++m_count;
+        return m_count;
+    }
+    void Reload() {
+        for (; m_count > 0; --m_count) AddFontResourceA(m_path);
+    }
+
+private:
+    CString m_path;
+    int m_count = 0;
+};
+
 }  // namespace
 
+// A file this program made beside a font: a plain file with one name.  A
+// folder, a link, or a file with another name elsewhere (a hard link, which
+// deleting this name would not remove but which is someone else's file) is
+// not, whatever its name.  Asked on the file opened itself, never through a
+// link.
+bool OwnLeftover(const char* path) {
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ours = GetFileInformationByHandle(file, &info) &&
+                      !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                      info.nNumberOfLinks == 1;
+    CloseHandle(file);
+    return ours;
+}
+
 void RemoveReplaceLeftovers(const char* fontPath) {
+    // Only in the folder the search read, held for the sweep: a folder
+    // swapped for a link since then cannot be deleted through, because the
+    // pin refuses a link and keeps any from being put in its place.
+    CPinnedFolder pin;
+    if (!pin.Pin(FolderOf(fontPath))) return;
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         const CString beside = BesidePath(fontPath, attempt, kBesideSuffix);
         if (beside.IsEmpty() || beside.GetLength() >= MAX_PATH) return;
-        // A folder is never a leftover of ours, whatever its name.
-        const DWORD attributes = GetFileAttributesA(beside);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        DeleteOwnFile(beside);
+        if (OwnLeftover(beside)) DeleteOwnFile(beside);
     }
 }
 
@@ -217,7 +289,7 @@ int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy)
 PlaceResult PlaceFontFile(const char* fontPath, const char* sourcePath, const BYTE* bytes, uint32_t length,
                           const COpenTypeManager::FileIdentity& expected, COpenTypeManager::FileIdentity* placed) {
     CString inUseCopy;
-    const ReplaceResult replaced = ReplaceWhole(
+    ReplaceResult replaced = ReplaceWhole(
         fontPath,
         [&](const char* beside) -> FillResult {
             if (sourcePath) {
@@ -236,6 +308,12 @@ PlaceResult PlaceFontFile(const char* fontPath, const char* sourcePath, const BY
             return ok ? kFilled : kFillFailed;
         },
         &inUseCopy, &expected, placed);
+    // Loaded again (when the font was loaded in the session) as soon as the
+    // move is done, as a revision made now is.
+    CUnloadedFont unloaded;
+    if (replaced == kTargetInUse && unloaded.Unload(fontPath) > 0) {
+        replaced = MoveBesideOver(inUseCopy, fontPath, true, &expected, placed);
+    }
     if (replaced == kTargetInUse) {
         DeleteOwnFile(inUseCopy);
         return kPlaceInUse;
@@ -245,6 +323,14 @@ PlaceResult PlaceFontFile(const char* fontPath, const char* sourcePath, const BY
 
 int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context,
                                  int fontCount, int fontIndex) {
+    // The font's folder, and every folder above it, is held from before the
+    // font is read until the last step: while held, its path names the
+    // folder read, so no step below can be turned to another folder by a
+    // link put in its place.
+    const CString folder = FolderOf(fontPath);
+    CPinnedFolder pin;
+    if (folder.IsEmpty() || !pin.Pin(folder)) return kReviseLoadFailed;
+
     int loaded = kReviseLoadFailed;
     try {
         loaded = LoadFont(fontPath, callback, context, fontCount, fontIndex);
@@ -280,7 +366,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     if (result == kReviseOk) {
         CString inUseCopy;
         FileIdentity placed;
-        const ReplaceResult replaced = ReplaceWhole(
+        ReplaceResult replaced = ReplaceWhole(
             fontPath,
             [&](const char* beside) {
                 if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
@@ -292,8 +378,20 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
                 return kFillFailed;
             },
             &inUseCopy, &m_identity, &placed);
+        CUnloadedFont unloaded;
+        if (replaced == kTargetInUse && unloaded.Unload(fontPath) > 0) {
+            replaced = MoveBesideOver(inUseCopy, fontPath, true, &m_identity, &placed);
+            if (replaced == kTargetInUse) unloaded.Reload();
+        }
         if (replaced == kNotReplaced) {
             result = kReviseCopyFailed;
+        } else if (replaced == kTargetInUse && ControlOfFolder(folder) == kFolderUserControlled) {
+            // Whatever is kept for later runs with the administrator's
+            // rights; in a folder someone else can change, that is a path
+            // they could point anywhere.  The user closes the programs
+            // holding the font, or signs out, and runs the program again.
+            DeleteOwnFile(inUseCopy);
+            result = kReviseFontInUse;
         } else if (replaced == kTargetInUse) {
             result = ReplaceAtNextStart(fontPath, inUseCopy);
             if (result == kReviseOk) {

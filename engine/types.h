@@ -48,4 +48,8 @@ enum ReviseResult {
     kReviseFontNotReleased = 15,
     // the revised font built is not the one released:
     kReviseResultNotReleased = 16,
+    // Another program still holds the font, and its folder is one that a
+    // user other than the administrators can change: nothing was written,
+    // nothing is kept for later.
+    kReviseFontInUse = 17,
 };

@@ -28,6 +28,7 @@
 #define IDS_UPDATE_FAILED 122
 #define IDS_READ_BACK_FAILED 123
 #define IDS_CHECKSUM_FAILED 124
+#define IDS_FONT_IN_USE 125
 // The command line: its usage, and an argument not understood.
 #define IDS_USAGE 140
 #define IDS_BAD_COMMAND_LINE 141

@@ -76,6 +76,9 @@ protected:
         fs::create_directories(sim::HostPath(kTemp));
         fs::create_directories(sim::HostPath("D:\\Fonts"));
         fs::create_directories(sim::HostPath(kHost));
+        // A font held by another program waits for the next start only in
+        // a folder no user can change.
+        sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
         sim::SetTime(1700000000);
     }
     void TearDown() override {
@@ -155,6 +158,9 @@ protected:
             int staged = 0;
             for (const auto& e : fs::directory_iterator(sim::HostPath(kStaging), ec)) staged += e.path() != "";
             if (staged > 2) ++m_stagedTooMany;
+            // The rules the child gave the folder it made stay with the
+            // folder on Windows; here they lived in the child's memory.
+            if (fs::exists(sim::HostPath(kStaging))) sim::SetFolderRules(kStaging, sim::FolderRules::kAdministratorsOnly);
             CompletePendingRevisions(kEarlierStarts, nullptr, nullptr);
             if (fs::exists(sim::HostPath(kStaging))) ++m_stagingLeft;
         }

@@ -163,12 +163,17 @@ TEST_F(PendingTest, AFontInUseIsNotScheduledFromPlacesAUserCanChange) {
         std::function<void()> arrange;
         const char* exe;
     };
-    const char kUserExe[] = "C:\\Users\\alice\\Downloads\\Updater\\upd.exe";
+    const char kUserExe[] = "C:\\Users\\Public\\Updater\\upd.exe";
     const Case cases[] = {
-        {"the program runs from the user's downloads", [&] {
-             Put(std::string("C:\\Users\\alice\\Downloads\\Updater\\host\\Sorame-Mincho-Std-W5.pa"),
+        {"the program runs from a folder users may change", [&] {
+             Put(std::string("C:\\Users\\Public\\Updater\\host\\Sorame-Mincho-Std-W5.pa"),
                     Real("Sorame-Mincho-Std-W5").diff);
+             sim::SetFolderRules("C:\\Users\\Public\\Updater", sim::FolderRules::kOpenToUsers);
          }, kUserExe},
+        {"a folder of the staging name made by another user", [this] {
+             MakeFolder(kStaging);
+             sim::SetFolderRules(kStaging, sim::FolderRules::kOwnedByAnotherUser);
+         }, kExe},
         {"the staging name is a link planted earlier", [this] {
              MakeFolder("C:\\Users\\alice\\planted");
              sim::MakeFolderLink(kStaging, "C:\\Users\\alice\\planted");
@@ -183,11 +188,12 @@ TEST_F(PendingTest, AFontInUseIsNotScheduledFromPlacesAUserCanChange) {
         c.arrange();
         sim::HoldFileElsewhere(kMincho);
         sim::SetCommandLine(std::string("\"") + c.exe + "\" /quiet /log C:\\Windows\\Temp\\upd.log");
-        EXPECT_EQ(RunProgram(c.exe), kExitFailed);
+        EXPECT_EQ(RunProgram(c.exe), ExitCodeOfRevision(kReviseFontInUse));
         sim::EndProgramRun();
         EXPECT_NE(LogText().find(std::string("font ") + kMincho + " result=17"), std::string::npos) << LogText();
         EXPECT_TRUE(sim::RegistryValues(kRunOnce).empty());
         EXPECT_TRUE(testdata::FilesIn("C:\\Users\\alice\\planted").empty());
+        EXPECT_TRUE(testdata::FilesIn(kStaging).empty());
         EXPECT_TRUE(Untouched(kMincho, Real("Sorame-Mincho-Std-W5").installed));
     }
 }
@@ -195,6 +201,7 @@ TEST_F(PendingTest, AFontInUseIsNotScheduledFromPlacesAUserCanChange) {
 TEST_F(PendingTest, StagingFilesNoRecordRefersToAreRemovedAtTheStartOfARun) {
     INSTALL_TARGETS();
     MakeFolder(kStaging);
+    sim::SetFolderRules(kStaging, sim::FolderRules::kAdministratorsOnly);
     // A revision whose record was never written, a record cut short, and a
     // record whose revision is gone; a file of another name is not ours.
     Put(std::string(kStaging) + "\\0000000100000000000000aa.font", testdata::BytesOf("revision"));

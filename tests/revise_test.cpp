@@ -284,8 +284,10 @@ TEST_F(ReviseTest, AFontInUseWaitsOnceInTheStagingFolderAndIsReplacedAtTheNextSt
         return 0;
     });
 
-    // Held open without delete sharing, as Windows holds a loaded font; run
-    // three times before the restart: one revision waits.
+    // Held open without delete sharing, as a program holds a font it opened,
+    // in a folder only administrators may change; run three times before
+    // the restart: one revision waits.
+    sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
     sim::HoldFileElsewhere(kFont);
     for (int run = 0; run < 3; ++run) EXPECT_EQ(Revise(), kReviseOk);
     ExpectInstalledIntact();

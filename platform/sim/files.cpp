@@ -160,6 +160,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
             Fail(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
+        // Folders share as files do: a handle that does not share delete
+        // keeps anyone else from renaming, removing or replacing the folder.
+        if (!sim::SharingAllows(st.st_dev, st.st_ino, access, share)) {
+            Fail(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
         const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             Fail(sim::ErrorFromErrno(errno));
@@ -170,6 +176,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         h.host = host;
         h.dev = st.st_dev;
         h.ino = st.st_ino;
+        h.access = access;
+        h.share = share;
         uintptr_t id = M().nextHandle;
         M().nextHandle += 4;
         M().files[id] = h;

@@ -31,6 +31,7 @@ struct FileHandle {
     DWORD access = 0;
     DWORD share = 0;
     bool link = false;  // the link itself, opened with FILE_FLAG_OPEN_REPARSE_POINT
+    bool font = false;  // held elsewhere because the font is loaded in the session
 };
 
 struct FindHandle {
@@ -79,6 +80,17 @@ struct Machine {
     // waiting for the next start of Windows, in the order they were asked for.
     std::vector<FileHandle> heldElsewhere;
     std::vector<PendingMove> pendingMoves;
+    // Fonts loaded in the session (LoadFontElsewhere, AddFontResourceA), by
+    // identity: how many times.  Each loaded font is held in heldElsewhere.
+    std::map<std::pair<dev_t, ino_t>, int> loadedFonts;
+
+    // Access rules set by tests (SetFolderRules), by the folder's identity.
+    struct OwnRules {
+        std::string owner;
+        bool nullDacl = false;
+        std::vector<AccessEntry> dacl;
+    };
+    std::map<std::pair<dev_t, ino_t>, OwnRules> folderRules;
 
     // Security, kernel objects, shell folders, WOW64 (security.cpp, shell.cpp).
     SecurityState security;

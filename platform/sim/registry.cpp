@@ -37,6 +37,41 @@ struct RegistryState {
 
 namespace {
 
+// "S-1-5-32-544" from a SID's bytes; "" when they are not one.
+std::string SidTextOf(const unsigned char* sid, size_t room) {
+    if (room < 8 || sid[0] != 1 || room < 8u + 4u * sid[1]) return std::string();
+    uint64_t authority = 0;
+    for (int i = 0; i < 6; ++i) authority = (authority << 8) | sid[2 + i];
+    std::string text = "S-1-" + std::to_string(authority);
+    for (int i = 0; i < sid[1]; ++i) {
+        DWORD sub = 0;
+        std::memcpy(&sub, sid + 8 + 4 * i, 4);
+        text += "-" + std::to_string(sub);
+    }
+    return text;
+}
+
+// The allow entries of an ACL the program built, as the folder's own rules.
+bool EntriesOf(const ACL* acl, std::vector<sim::AccessEntry>* out) {
+    const unsigned char* base = reinterpret_cast<const unsigned char*>(acl);
+    size_t at = sizeof(ACL);
+    for (WORD i = 0; i < acl->AceCount; ++i) {
+        ACE_HEADER header;
+        if (at + sizeof header > acl->AclSize) return false;
+        std::memcpy(&header, base + at, sizeof header);
+        if (header.AceSize < sizeof header + 4 || at + header.AceSize > acl->AclSize) return false;
+        sim::AccessEntry entry;
+        entry.allow = header.AceType == ACCESS_ALLOWED_ACE_TYPE;
+        entry.flags = header.AceFlags;
+        std::memcpy(&entry.mask, base + at + sizeof header, 4);
+        entry.sid = SidTextOf(base + at + sizeof header + 4, header.AceSize - sizeof header - 4);
+        if (entry.sid.empty()) return false;
+        out->push_back(entry);
+        at += header.AceSize;
+    }
+    return true;
+}
+
 const char kRunOnce[] = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
 
 sim::RegistryState& R() {
@@ -221,11 +256,24 @@ BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttr
     const std::string parent = sim::Parent(host);
     if (!sim::IsFolder(parent)) return Fail(ERROR_PATH_NOT_FOUND);
     if (sim::RefusesNewFiles(parent)) return Fail(ERROR_ACCESS_DENIED);
-    if (securityAttributes && securityAttributes->lpSecurityDescriptor &&
-        !IsValidSecurityDescriptor(securityAttributes->lpSecurityDescriptor)) {
-        return Fail(ERROR_INVALID_SECURITY_DESCR);
+    // The rules given are the folder's own; an elevated administrator's new
+    // folder belongs to the Administrators group, anyone else's to them.
+    std::vector<sim::AccessEntry> entries;
+    bool ownRules = false;
+    if (securityAttributes && securityAttributes->lpSecurityDescriptor) {
+        PSECURITY_DESCRIPTOR descriptor = securityAttributes->lpSecurityDescriptor;
+        if (!IsValidSecurityDescriptor(descriptor)) return Fail(ERROR_INVALID_SECURITY_DESCR);
+        SECURITY_DESCRIPTOR sd;
+        std::memcpy(&sd, descriptor, sizeof sd);
+        if ((sd.Control & SE_DACL_PRESENT) && sd.Dacl) {
+            if (!EntriesOf(sd.Dacl, &entries)) return Fail(ERROR_INVALID_ACL);
+            ownRules = true;
+        }
     }
     if (::mkdir(host.c_str(), 0755) != 0) return Fail(sim::ErrorFromErrno(errno));
+    const bool elevated = sim::RunsElevated();
+    sim::SetFileOwner(pathName, elevated ? sim::FileOwner::kAdministrators : sim::FileOwner::kUser);
+    if (ownRules) sim::SetFolderRules(pathName, elevated ? sim::kSidAdministrators : sim::UserSidText(), entries);
     return Succeed();
 }
 

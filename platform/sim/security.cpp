@@ -12,8 +12,18 @@
 #include <cstring>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/sids.h"
 
 using sim::Fail;
+using sim::MakeSid;
+using sim::Object;
+using sim::ReadSid;
+using sim::SidBytes;
+using sim::SidLength;
+using sim::TokenGroup;
+using sim::TokenGroups;
+using sim::UserSid;
+using sim::WalkAces;
 using sim::M;
 using sim::Succeed;
 
@@ -23,83 +33,6 @@ sim::SecurityState& S() { return M().security; }
 
 const uintptr_t kCurrentProcess = static_cast<uintptr_t>(-1);
 const uintptr_t kCurrentThread = static_cast<uintptr_t>(-2);
-
-// A security identifier as bytes: revision, count, authority, sub-authorities.
-using SidBytes = std::vector<unsigned char>;
-
-SidBytes MakeSid(BYTE authority, std::initializer_list<DWORD> subs) {
-    SidBytes sid = {SID_REVISION, static_cast<unsigned char>(subs.size()), 0, 0, 0, 0, 0, authority};
-    for (DWORD sub : subs) {
-        for (int i = 0; i < 4; ++i) sid.push_back(static_cast<unsigned char>(sub >> (8 * i)));
-    }
-    return sid;
-}
-
-struct TokenGroup {
-    SidBytes sid;
-    DWORD attributes;
-};
-
-// The account the program runs as: the local system account or the user.
-SidBytes UserSid() {
-    return S().userName == "SYSTEM" ? MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID}) : MakeSid(5, {21, 1000, 2000, 3000, 1001});
-}
-
-// The logged-on user's token: the user, Everyone, Users, Authenticated
-// Users, and Administrators according to the configured rights.
-std::vector<TokenGroup> TokenGroups() {
-    const DWORD on = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
-    std::vector<TokenGroup> groups = {
-        {UserSid(), on},
-        {MakeSid(1, {0}), on},
-        {MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}), on},
-        {MakeSid(5, {11}), on},
-    };
-    const SidBytes admins = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
-    switch (S().rights) {
-    case sim::UserRights::kAdministrator: groups.push_back({admins, on}); break;
-    case sim::UserRights::kAdministratorWithoutElevation: groups.push_back({admins, SE_GROUP_USE_FOR_DENY_ONLY}); break;
-    case sim::UserRights::kStandardUser: break;
-    }
-    return groups;
-}
-
-// Length of a well-formed SID in the program's memory, or 0.
-DWORD SidLength(const void* p) {
-    if (!p) return 0;
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    if (b[0] != SID_REVISION || b[1] > SID_MAX_SUB_AUTHORITIES) return 0;
-    return 8u + 4u * b[1];
-}
-
-// A SID read from a buffer of limit bytes: empty when it does not fit.
-SidBytes ReadSid(const unsigned char* p, size_t limit) {
-    if (limit < 8 || p[0] != SID_REVISION || p[1] > SID_MAX_SUB_AUTHORITIES) return SidBytes();
-    const size_t length = 8u + 4u * p[1];
-    if (length > limit) return SidBytes();
-    return SidBytes(p, p + length);
-}
-
-// The ACEs of an ACL, walked within its declared size.  False when the list
-// is malformed: an entry that overruns the size or is shorter than a header.
-template <class Visit>
-bool WalkAces(const ACL* acl, Visit visit, size_t* end = nullptr) {
-    if (acl->AclRevision < ACL_REVISION || acl->AclRevision > ACL_REVISION_DS || acl->AclSize < sizeof(ACL)) {
-        return false;
-    }
-    const unsigned char* base = reinterpret_cast<const unsigned char*>(acl);
-    size_t at = sizeof(ACL);
-    for (WORD i = 0; i < acl->AceCount; ++i) {
-        if (acl->AclSize - at < sizeof(ACE_HEADER)) return false;
-        ACE_HEADER header;
-        std::memcpy(&header, base + at, sizeof header);
-        if (header.AceSize < sizeof(ACE_HEADER) || header.AceSize > acl->AclSize - at) return false;
-        visit(header, base + at, static_cast<size_t>(header.AceSize));
-        at += header.AceSize;
-    }
-    if (end) *end = at;
-    return true;
-}
 
 SECURITY_DESCRIPTOR* Descriptor(PSECURITY_DESCRIPTOR p) { return static_cast<SECURITY_DESCRIPTOR*>(p); }
 
@@ -130,10 +63,6 @@ uintptr_t NewHandle(const sim::KernelObject& object) {
     return id;
 }
 
-sim::KernelObject* Object(HANDLE h, sim::KernelObject::Kind kind) {
-    auto it = S().objects.find(reinterpret_cast<uintptr_t>(h));
-    return it == S().objects.end() || it->second.kind != kind ? nullptr : &it->second;
-}
 
 // Where a name lives: "Global\\" names in one namespace for the machine,
 // every other name (and a "Local\\" one) in the caller's session's.
@@ -632,73 +561,5 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
     if (!request.privilegeEnabled && (flags & (EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF))) {
         return Fail(ERROR_PRIVILEGE_NOT_HELD);
     }
-    return Succeed();
-}
-
-// ---------------------------------------------------------------------------
-// Owners of files
-
-BOOL WINAPI EqualSid(PSID a, PSID b) {
-    if (sim::Enter("EqualSid")) return FALSE;
-    const DWORD length = SidLength(a);
-    if (!length || !SidLength(b)) return Fail(ERROR_INVALID_SID);
-    M().lastError = ERROR_SUCCESS;
-    return length == SidLength(b) && std::memcmp(a, b, length) == 0;
-}
-
-DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID* group,
-                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-    if (owner) *owner = nullptr;
-    if (group) *group = nullptr;
-    if (dacl) *dacl = nullptr;
-    if (sacl) *sacl = nullptr;
-    if (descriptor) *descriptor = nullptr;
-    if (sim::Enter("GetSecurityInfo")) return M().lastError;
-    auto it = M().files.find(reinterpret_cast<uintptr_t>(handle));
-    if (type != SE_FILE_OBJECT || it == M().files.end()) return ERROR_INVALID_HANDLE;
-    if (what != OWNER_SECURITY_INFORMATION || !owner || !descriptor) return ERROR_INVALID_PARAMETER;
-    struct stat st;
-    if (::fstat(it->second.fd, &st) != 0) return ERROR_INVALID_HANDLE;
-    SidBytes sid = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
-    auto known = M().owners.find(std::make_pair(st.st_dev, st.st_ino));
-    if (known != M().owners.end() && known->second == sim::FileOwner::kSystem) sid = MakeSid(5, {SECURITY_LOCAL_SYSTEM_RID});
-    if (known != M().owners.end() && known->second == sim::FileOwner::kUser) sid = UserSid();
-    if (known != M().owners.end() && known->second == sim::FileOwner::kStandardUser) {
-        sid = MakeSid(5, {21, 1000, 2000, 3000, 1002});
-    }
-    // One block, as Windows returns it: the descriptor, then the owner.
-    const size_t size = sizeof(SECURITY_DESCRIPTOR) + sid.size();
-    std::unique_ptr<unsigned char[]> block(new unsigned char[size]());
-    unsigned char* sidAt = block.get() + sizeof(SECURITY_DESCRIPTOR);
-    std::memcpy(sidAt, sid.data(), sid.size());
-    SECURITY_DESCRIPTOR sd;
-    std::memset(&sd, 0, sizeof sd);
-    sd.Revision = SECURITY_DESCRIPTOR_REVISION;
-    sd.Owner = sidAt;
-    std::memcpy(block.get(), &sd, sizeof sd);
-    *owner = sidAt;
-    *descriptor = block.get();
-    S().localBlocks[reinterpret_cast<uintptr_t>(block.get())] = std::move(block);
-    M().lastError = ERROR_SUCCESS;
-    return ERROR_SUCCESS;
-}
-
-BOOL WINAPI GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS what, LPVOID information, DWORD length,
-                                LPDWORD returned) {
-    if (sim::Enter("GetTokenInformation")) return FALSE;
-    const sim::KernelObject* token = Object(handle, sim::KernelObject::kToken);
-    if (!token) return Fail(ERROR_INVALID_HANDLE);
-    if (!(token->access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED);
-    if (what != TokenUser || !returned) return Fail(ERROR_INVALID_PARAMETER);
-    const SidBytes sid = UserSid();
-    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
-    *returned = needed;
-    if (!information || length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    unsigned char* at = static_cast<unsigned char*>(information);
-    std::memcpy(at + sizeof(TOKEN_USER), sid.data(), sid.size());
-    TOKEN_USER user;
-    user.User.Sid = at + sizeof(TOKEN_USER);
-    user.User.Attributes = 0;
-    std::memcpy(at, &user, sizeof user);
     return Succeed();
 }

@@ -122,6 +122,23 @@ void OnCall(std::function<void(const char* api, uint64_t total)> hook);
 void HoldFileElsewhere(const std::string& windowsPath, DWORD share = FILE_SHARE_READ);
 void ReleaseFileElsewhere(const std::string& windowsPath);
 
+// Fonts loaded in the session by another program (AddFontResourceA there):
+// the file is held open without delete sharing, once however many times it
+// was loaded, until as many RemoveFontResourceA calls of the program's (or a
+// restart) unload it; the program's own AddFontResourceA loads it again.
+void LoadFontElsewhere(const std::string& windowsPath);
+// How many times the font at the path is loaded now (0: not loaded).
+int FontLoadCount(const std::string& windowsPath);
+
+// Another process changes a folder: renames it, removes it (with all it
+// holds) or puts a folder link to target in its place (the folder itself
+// moved to path + ".old").  Each needs delete access to the folder, which
+// fails with ERROR_SHARING_VIOLATION (returned here; 0 when done) while any
+// handle open on it does not share delete, as Windows refuses it.
+DWORD RenameFolderElsewhere(const std::string& windowsPath, const std::string& newWindowsPath);
+DWORD RemoveFolderElsewhere(const std::string& windowsPath);
+DWORD ReplaceFolderByLinkElsewhere(const std::string& windowsPath, const std::string& targetWindowsPath);
+
 // Moves asked for with MOVEFILE_DELAY_UNTIL_REBOOT, in order, as Windows
 // keeps them until its next start.
 struct PendingMove {
@@ -198,6 +215,43 @@ void SetFileOwner(const char* windowsPath, FileOwner owner);
 // A host symbolic link at linkPath (a file link as a standard user may make
 // one in a folder open to them) to target, which need not exist.
 bool MakeFileLink(const std::string& linkPath, const std::string& targetWindowsPath);
+
+// The access rules of folders (GetFileSecurityA).  Unless a test sets them,
+// a folder has those Windows gives it: a drive root lets Authenticated Users
+// make folders in it, and what they make there they may change (the root's
+// inherit-only entry); the Windows folder and the program folders belong to
+// the system's installer and only administrators change them, the Windows
+// folder's Temp letting users add files and folders; the profiles folder is
+// the administrators', each profile (profiles folder\<name>) its user's,
+// owner and full control, and so is all below it.  A folder below inherits
+// its parent's inheritable entries.  Owners: what SetFileOwner says, else
+// the profile's user inside a profile, else the Administrators group.
+// Rules set here are the folder's own (protected: nothing inherited), keyed
+// by the folder's identity; they pass on to the folders below.
+struct AccessEntry {
+    bool allow = true;
+    std::string sid;  // "S-1-5-32-544"; "S-1-3-0" is CREATOR OWNER
+    DWORD mask = 0;
+    BYTE flags = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, INHERIT_ONLY_ACE, ...
+};
+void SetFolderRules(const std::string& windowsFolder, const std::string& ownerSid, const std::vector<AccessEntry>& dacl);
+// No DACL at all: everyone may do everything.
+void SetFolderNullDacl(const std::string& windowsFolder, const std::string& ownerSid);
+// Common cases: only Administrators and SYSTEM may change the folder (owner
+// Administrators; users read); users may add and remove files in it; the
+// folder belongs to another standard user, with full control.
+enum class FolderRules { kAdministratorsOnly, kOpenToUsers, kOwnedByAnotherUser };
+void SetFolderRules(const std::string& windowsFolder, FolderRules rules);
+// The SIDs the rules name.
+extern const char kSidAdministrators[];
+extern const char kSidSystem[];
+extern const char kSidUsers[];
+extern const char kSidAuthenticatedUsers[];
+extern const char kSidEveryone[];
+extern const char kSidCreatorOwner[];
+extern const char kSidTrustedInstaller[];
+std::string UserSidText();       // the account the program runs as
+std::string OtherUserSidText();  // another standard user
 
 // Named mutexes.  A name held "elsewhere" behaves as if another process had
 // created it and keeps it open until released here.

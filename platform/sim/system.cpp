@@ -281,6 +281,7 @@ const std::vector<PendingMove>& PendingMoves() { return M().pendingMoves; }
 void RestartWindows() {
     EndProgramRun();
     M().heldElsewhere.clear();
+    M().loadedFonts.clear();
     const std::vector<PendingMove> moves = std::move(M().pendingMoves);
     M().pendingMoves.clear();
     for (const PendingMove& move : moves) {

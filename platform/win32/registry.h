@@ -54,11 +54,6 @@ struct _SECURITY_ATTRIBUTES {
 };
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
 
-#define SE_DACL_PROTECTED 0x1000u
-#define OBJECT_INHERIT_ACE 0x01u
-#define CONTAINER_INHERIT_ACE 0x02u
-#define FILE_ALL_ACCESS 0x001F01FFu
-
 BOOL WINAPI AddAccessAllowedAceEx(PACL acl, DWORD aceRevision, DWORD aceFlags, DWORD accessMask, PSID sid);
 BOOL WINAPI SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR securityDescriptor,
                                          SECURITY_DESCRIPTOR_CONTROL controlBitsOfInterest,

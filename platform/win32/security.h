@@ -168,6 +168,44 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
                              PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
                              PSECURITY_DESCRIPTOR* securityDescriptor);
 
+// The security of a file or folder by its path, as a self-relative
+// descriptor in the caller's buffer (*needed: the size it takes; too small a
+// buffer fails with ERROR_INSUFFICIENT_BUFFER).  The path is followed through
+// links to what they reach.
+#define GROUP_SECURITY_INFORMATION 0x00000002u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define SACL_SECURITY_INFORMATION 0x00000008u
+BOOL WINAPI GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR securityDescriptor,
+                             DWORD length, LPDWORD needed);
+// The parts of a descriptor, absolute or self-relative: pointers into it.
+// A DACL that is present but null lets everyone do everything.
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID* owner, LPBOOL ownerDefaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR securityDescriptor, LPBOOL daclPresent, PACL* dacl,
+                                      LPBOOL daclDefaulted);
+BOOL WINAPI GetAce(PACL acl, DWORD aceIndex, LPVOID* ace);
+BOOL WINAPI IsValidSid(PSID sid);
+
+#define SE_DACL_PROTECTED 0x1000
+
+// ACE flags: which objects below a folder inherit the entry, and whether it
+// applies to the folder itself.
+#define OBJECT_INHERIT_ACE 0x01
+#define CONTAINER_INHERIT_ACE 0x02
+#define NO_PROPAGATE_INHERIT_ACE 0x04
+#define INHERIT_ONLY_ACE 0x08
+#define INHERITED_ACE 0x10
+
+// Standard and folder-specific access rights.
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define FILE_LIST_DIRECTORY 0x0001u
+#define FILE_ADD_FILE 0x0002u
+#define FILE_ADD_SUBDIRECTORY 0x0004u
+#define FILE_TRAVERSE 0x0020u
+#define FILE_DELETE_CHILD 0x0040u
+#define FILE_ALL_ACCESS 0x001F01FFu
+
 // ---------------------------------------------------------------------------
 // Tokens, impersonation, the access check
 
@@ -248,9 +286,14 @@ typedef struct _SID_AND_ATTRIBUTES {
 typedef struct _TOKEN_USER {
     SID_AND_ATTRIBUTES User;
 } TOKEN_USER;
-typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
 #define SECURITY_MAX_SID_SIZE 68
-// Only TokenUser is simulated: the account's SID, inside the caller's buffer.
+typedef struct _TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+} TOKEN_ELEVATION;
+// TokenUser: the account's SID, inside the caller's buffer.  TokenElevation:
+// whether the token is an elevated administrator's (Vista and later; before,
+// the call fails with ERROR_INVALID_PARAMETER).
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
                                 DWORD informationLength, LPDWORD returnLength);
 

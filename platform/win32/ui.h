@@ -331,3 +331,10 @@ typedef struct tagINITCOMMONCONTROLSEX {
 #define ICC_LISTVIEW_CLASSES 0x00000001u
 #define ICC_PROGRESS_CLASS 0x00000020u
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
+
+// Fonts loaded in the session (gdi32).  Each AddFontResourceA of a file is
+// counted; the font stays loaded, and its file held, until as many
+// RemoveFontResourceA calls.  AddFontResourceA answers the number of fonts
+// added (0: none).
+int WINAPI AddFontResourceA(LPCSTR fileName);
+BOOL WINAPI RemoveFontResourceA(LPCSTR fileName);

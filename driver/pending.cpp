@@ -344,6 +344,8 @@ bool CompleteRecord(const PendingRevision& revision, const CString& stagedPath, 
         Report(report, context, "pending %s discarded: %s", font, "its folder can now be changed by a user");
         return false;
     }
+    // What a completion cut short may have left beside the font.
+    RemoveReplaceLeftovers(font);
     FileRead before;
     if (!ReadWhole(font, &before)) {
         Report(report, context, "pending %s discarded: %s", font, "the font is gone or cannot be read");

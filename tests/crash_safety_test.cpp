@@ -289,6 +289,89 @@ TEST_F(CrashSafetyTest, AFontInUseKilledAtEveryCallWaitsAtMostOnceAndIsOldOrNewA
     Sweep("Sorame-Gothic-Pro-W3", 1000, 120);
 }
 
+// The completion at the next start killed at every call: the font is old or
+// new, and the next start's completion leaves nothing anywhere.
+TEST_F(CrashSafetyTest, TheCompletionKilledAtEveryCallLeavesTheFontOldOrNewAndNothingAfterTheNextStart) {
+#ifndef HAVE_PAPRODUCER
+    GTEST_SKIP() << "no difference-file producer in this tree";
+#else
+    const std::string name = "Sorame-Gothic-Pro-W3";
+    REQUIRE_FONT(installed, name + ".otf");
+    REQUIRE_FONT(release, name + ".rev.otf");
+    m_font = "D:\\Fonts\\" + name + ".otf";
+    std::string error;
+    const Bytes diff = paproducer::MakeDifference(installed, release, &error);
+    ASSERT_FALSE(diff.empty()) << error;
+    m_old = installed;
+    m_revision = static_cast<int>(testdata::GetU32(diff, 36));
+    WriteHost(sim::HostPath((std::string(kHost) + name + ".pa").c_str()), diff);
+    ReleaseFolderCheckCtrl();
+    GetFolderCheckCtrl();
+    Restore();
+    sim::HoldFileElsewhere(m_font);
+    {
+        COpenTypeManager m;
+        ASSERT_EQ(m.ReviseFont(m_font.c_str(), m_revision, nullptr, nullptr, 1, 0), kReviseOk);
+    }
+    sim::ReleaseFileElsewhere(m_font);
+    const std::string staging = sim::HostPath(kStaging), kept = m_root + "/kept";
+    fs::copy(staging, kept);
+    auto again = [&] {
+        Restore();
+        std::error_code ec;
+        fs::remove_all(staging, ec);
+        fs::copy(kept, staging);
+        sim::SetFolderRules(kStaging, sim::FolderRules::kAdministratorsOnly);
+    };
+    auto complete = [](uint64_t killAt) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const uint64_t base = sim::TotalCalls();
+            sim::OnCall([base, killAt](const char*, uint64_t total) {
+                if (killAt > 0 && total - base == killAt) ::kill(::getpid(), SIGKILL);
+            });
+            CompletePendingRevisions(kEveryRecord, nullptr, nullptr);
+            ::_exit(static_cast<int>(std::min<uint64_t>(sim::TotalCalls() - base, 250)));
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return status;
+    };
+    again();
+    const int clean = complete(0);
+    ASSERT_TRUE(WIFEXITED(clean));
+    m_new = ReadHost(sim::HostPath(m_font.c_str()));
+    ASSERT_NE(m_new, m_old);
+    const int calls = WEXITSTATUS(clean);
+    ASSERT_LT(calls, 250);
+    int killed = 0, newAfter = 0, left = 0;
+    for (int k = 1; k <= calls; ++k) {
+        again();
+        const int status = complete(static_cast<uint64_t>(k));
+        killed += WIFSIGNALED(status);
+        const Bytes now = ReadHost(sim::HostPath(m_font.c_str()));
+        if (now != m_old && now != m_new) ++m_damaged;
+        EXPECT_TRUE(now == m_old || now == m_new) << "killed at call " << k;
+        if (fs::exists(staging)) sim::SetFolderRules(kStaging, sim::FolderRules::kAdministratorsOnly);
+        CompletePendingRevisions(kEveryRecord, nullptr, nullptr);
+        const Bytes after = ReadHost(sim::HostPath(m_font.c_str()));
+        newAfter += after == m_new;
+        EXPECT_TRUE(after == m_old || after == m_new) << "killed at call " << k;
+        std::error_code ec;
+        int others = 0;
+        for (const auto& e : fs::directory_iterator(sim::HostPath("D:\\Fonts"), ec)) {
+            others += e.path() != sim::HostPath(m_font.c_str());
+        }
+        left += others + (fs::exists(staging) ? 1 : 0);
+        EXPECT_EQ(others, 0) << "killed at call " << k;
+        EXPECT_FALSE(fs::exists(staging)) << "killed at call " << k;
+    }
+    std::printf("FIGURE crash-safety-completion font=%s calls=%d killed=%d new-after=%d left-after-next-start=%d "
+                "damaged=%d\n", name.c_str(), calls, killed, newAfter, left, m_damaged);
+    EXPECT_EQ(killed, calls);
+#endif
+}
+
 TEST_F(CrashSafetyTest, ALargeFontKilledAcrossItsRevisionIsOldOrNew) {
     const int points = LargeFontPoints();
     Sweep("Sorame-Gothic-Full-W3", points * 3 / 4, points);

@@ -19,14 +19,21 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && lstrcmpiW(argv[1], L"/load") == 0) {
-        if (AddFontResourceW(argv[2]) == 0) {
+        // From gdi32 at run time: the helper is linked with no more than it
+        // was before.
+        HMODULE gdi = LoadLibraryW(L"gdi32.dll");
+        typedef int(WINAPI * AddFn)(LPCWSTR);
+        typedef BOOL(WINAPI * RemoveFn)(LPCWSTR);
+        AddFn add = gdi ? reinterpret_cast<AddFn>(GetProcAddress(gdi, "AddFontResourceW")) : nullptr;
+        RemoveFn remove = gdi ? reinterpret_cast<RemoveFn>(GetProcAddress(gdi, "RemoveFontResourceW")) : nullptr;
+        if (!add || !remove || add(argv[2]) == 0) {
             std::printf("cannot load the font\n");
             return 1;
         }
         std::printf("held\n");
         std::fflush(stdout);
         while (GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES) Sleep(50);
-        RemoveFontResourceW(argv[2]);
+        remove(argv[2]);
         return 0;
     }
     if (argc != 3) {

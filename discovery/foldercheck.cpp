@@ -88,6 +88,24 @@ bool ListNext(HANDLE listing, WIN32_FIND_DATAA* found) {
     return GetLastError() != ERROR_NO_MORE_FILES && FindNextFileA(listing, found);
 }
 
+// Whether a folder on the way to path is a link (a junction, a folder link,
+// a volume mounted in a folder).  Backslashes inside double-byte
+// characters do not separate.
+bool ThroughLink(const char* path) {
+    const size_t length = std::strlen(path);
+    for (size_t i = 3; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i]))) {
+            ++i;
+            continue;
+        }
+        if (path[i] != '\\') continue;
+        const std::string folder(path, i);
+        const DWORD attributes = GetFileAttributesA(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
+}
+
 // The identity of the file or folder at path; false when it cannot be had.
 // Only its attributes are asked for, with every kind of sharing, so that
 // no one who has the file open, or opens it meanwhile, is disturbed.
@@ -497,9 +515,16 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
         // walk first met it: revised a second time, it would no longer be
         // the revision its difference file names, and the run would stop
         // there.  A font whose identity cannot be had is taken as before.
+        // The font is revised by the path listed, and never through a link
+        // (its folder could not be held): met again by a path without one,
+        // it is listed by that path.
         FileId id;
         const bool identified = GetFileId(path, &id);
-        if (identified && m_foundIds.count(id)) return;
+        const auto seen = identified ? m_foundIds.find(id) : m_foundIds.end();
+        if (seen != m_foundIds.end()) {
+            if (ThroughLink(seen->second->path) && !ThroughLink(path)) CopyField(seen->second->path, path);
+            return;
+        }
         // Identified only against the difference file the run will pair it
         // with by its name: a file named for one row that holds another
         // row's font would be listed, then refused by the run, which stops
@@ -525,7 +550,7 @@ void CFolderCheckCtrl::TestFontFile(const char* folder, const char* name) {
             record->skip = 0;
             record->revision = revision;
             m_foundFonts.Add(record);
-            if (identified) m_foundIds.insert(id);
+            if (identified) m_foundIds[id] = record;
         }
         return;  // the first matching row ends the catalogue walk
     }

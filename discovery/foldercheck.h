@@ -100,7 +100,7 @@ private:
 
     DWORD m_lastAnswer = 0;       // when the callback was last called
     bool m_plainListing = false;  // the system refused the basic listing
-    std::set<FileId> m_foundIds;  // of the fonts in m_foundFonts that had one
+    std::map<FileId, FoundFontRecord*> m_foundIds;  // of the fonts in m_foundFonts that had one
     // The walk's memory, from the start of SearchDrives: folders listed
     // through a link (and the users' font folders), with the shallowest
     // level each was listed at; and the listed folders that may be a user's

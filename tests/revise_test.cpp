@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <string>
@@ -632,4 +634,149 @@ TEST_F(ReviseTest, EachDifferenceFileRevisesOnlyTheFontItNames) {
     EXPECT_GE(revised, 4);  // each real font by its own file, the small one by its own and by a serial variant
     EXPECT_GT(refused, 20);
 #endif
+}
+
+namespace {
+
+const char kBobFonts[] = "C:\\Users\\bob\\AppData\\Local\\Microsoft\\Windows\\Fonts";
+
+int ReviseAt(const std::string& path) {
+    ReleaseFolderCheckCtrl();
+    GetFolderCheckCtrl();
+    COpenTypeManager m;
+    return m.ReviseFont(path.c_str(), static_cast<int>(kRev1), nullptr, nullptr, 1, 0);
+}
+
+// Every file, folder and link under root, by host path, with its bytes or
+// what it leads to; not the files `except` names.
+std::map<std::string, std::string> Tree(const std::string& root, const std::vector<std::string>& except) {
+    std::map<std::string, std::string> tree;
+    for (auto it = std::filesystem::recursive_directory_iterator(root); it != std::filesystem::end(it); ++it) {
+        const std::string path = it->path().string();
+        if (std::find(except.begin(), except.end(), path) != except.end()) continue;
+        if (it->is_symlink()) {
+            tree[path] = "link to " + std::filesystem::read_symlink(it->path()).string();
+        } else if (it->is_directory()) {
+            tree[path] = "folder";
+        } else {
+            std::ifstream in(path, std::ios::binary);
+            tree[path] = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    return tree;
+}
+
+}  // namespace
+
+TEST_F(ReviseTest, AFontLoadedOnlyForTheSessionIsRevisedWithoutARestart) {
+    sim::LoadFontElsewhere(kFont);
+    sim::LoadFontElsewhere(kFont);
+    ASSERT_EQ(Revise(), kReviseOk);
+    EXPECT_TRUE(Get(kFont) == GothicFont(Post(0x99)));
+    EXPECT_TRUE(sim::PendingMoves().empty());
+    ExpectNoLeftovers();
+    // Loaded again as often as it was, now the revision.
+    EXPECT_EQ(sim::FontLoadCount(kFont), 2);
+    EXPECT_EQ(sim::CallCount("RemoveFontResourceA"), 3u);  // the third says it is no longer loaded
+    EXPECT_EQ(sim::CallCount("AddFontResourceA"), 2u);
+}
+
+TEST_F(ReviseTest, AFontStillHeldInAFolderAUserCanChangeEndsInUseWithNothingWrittenOrKept) {
+    // D:\Fonts is what Windows makes a folder at a drive's root: users may
+    // change it.  Loaded, and also held by a program that has it open.
+    sim::LoadFontElsewhere(kFont);
+    sim::HoldFileElsewhere(kFont);
+    EXPECT_EQ(Revise(), kReviseFontInUse);
+    ExpectInstalledIntact();
+    ExpectNoLeftovers();
+    EXPECT_TRUE(sim::PendingMoves().empty());
+    EXPECT_EQ(sim::FontLoadCount(kFont), 1);  // loaded again all the same
+
+    // In a folder only administrators may change, it waits for the restart.
+    sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
+    EXPECT_EQ(Revise(), kReviseOk);
+    EXPECT_EQ(sim::PendingMoves().size(), 1u);
+    ExpectInstalledIntact();
+}
+
+TEST_F(ReviseTest, AFontWhoseFolderCannotBeHeldIsNotRead) {
+    sim::FailCall("CreateFileA", 2);  // the pin's second folder
+    EXPECT_EQ(Revise(), kReviseLoadFailed);
+    ExpectInstalledIntact();
+    ASSERT_TRUE(sim::MakeFolderLink("D:\\Linked", "D:\\Fonts"));
+    EXPECT_EQ(ReviseAt("D:\\Linked\\Sorame-Gothic-Pro-W3.otf"), kReviseLoadFailed);
+    ExpectInstalledIntact();
+}
+
+TEST_F(ReviseTest, AUsersFontFolderReplacedByALinkAtAnyPointOfARunChangesNothingElse) {
+    // Bob's own font, listed; at one call of the run (every call in turn),
+    // bob replaces his font folder, or the folder above it, by a link: to
+    // another user's font folder, to the administrators' one, to a folder
+    // holding a file of each name the program makes.  Free, and in use.
+    const std::string font = std::string(kBobFonts) + "\\Sorame-Gothic-Pro-W3.otf";
+    const Bytes theirs = GothicFont(Post(0x55));
+    const std::vector<std::string> targets = {"C:\\Users\\carol\\AppData\\Local\\Microsoft\\Windows\\Fonts",
+                                              "C:\\Windows\\Fonts", "C:\\Users\\bob\\Decoy"};
+    const std::vector<std::string> swapped = {kBobFonts, "C:\\Users\\bob\\AppData\\Local\\Microsoft\\Windows"};
+    const std::string host = sim::HostPath("C:\\");
+    const std::vector<std::string> ownFont = {sim::HostPath(font.c_str()),
+                                              sim::HostPath((std::string(kBobFonts) + ".old").c_str()) +
+                                                  "/Sorame-Gothic-Pro-W3.otf"};
+    auto prepare = [&](bool inUse) {
+        std::filesystem::remove_all(sim::HostPath("C:\\Users"));
+        std::filesystem::remove_all(sim::HostPath("C:\\Windows\\Fonts"));
+        Put(font, m_installed);
+        for (int t = 0; t < 2; ++t) Put(targets[t] + "\\Sorame-Gothic-Pro-W3.otf", theirs);
+        for (const char* hex : {"0", "1", "f"}) {
+            for (const char* suffix : {".new", ".pnd"}) Put(targets[2] + "\\~upd" + hex + suffix, BytesOf("decoy"));
+        }
+        if (inUse) sim::HoldFileElsewhere(font);
+        ReleaseFolderCheckCtrl();
+        GetFolderCheckCtrl();  // the search has listed the font
+    };
+    auto run = [&] {
+        RemoveReplaceLeftovers(font.c_str());
+        COpenTypeManager m;
+        return m.ReviseFont(font.c_str(), static_cast<int>(kRev1), nullptr, nullptr, 1, 0);
+    };
+    // How many calls a run makes: the sweep, then the revision.
+    prepare(false);
+    const uint64_t start = sim::TotalCalls();
+    ASSERT_EQ(run(), kReviseOk);
+    const uint64_t calls = sim::TotalCalls() - start;
+    int refused = 0, done = 0;
+    for (bool inUse : {false, true}) {
+        for (size_t w = 0; w < swapped.size(); ++w) {
+            for (uint64_t at = 1; at <= calls; at += (w == 0 ? 1 : 7)) {
+                const std::string& target = targets[at % targets.size()];
+                SCOPED_TRACE(swapped[w] + " -> " + target + " at call " + std::to_string(at) + (inUse ? ", in use" : ""));
+                // Every hold ends, whichever file the path reaches now: a
+                // hold left on a removed file would fall on a new file that
+                // takes its identity.
+                sim::RestartWindows();
+                prepare(inUse);
+                std::map<std::string, std::string> expected = Tree(host, ownFont);
+                const uint64_t base = sim::TotalCalls();
+                bool tried = false;
+                sim::OnCall([&](const char*, uint64_t total) {
+                    if (tried || total != base + at) return;
+                    tried = true;
+                    if (sim::ReplaceFolderByLinkElsewhere(swapped[w], target) == ERROR_SUCCESS) {
+                        ++done;
+                        expected = Tree(host, ownFont);  // bob's own doing
+                    } else {
+                        ++refused;
+                    }
+                });
+                run();
+                sim::OnCall(nullptr);
+                const std::map<std::string, std::string> after = Tree(host, ownFont);
+                EXPECT_TRUE(after == expected) << "something beside bob's font was changed";
+                EXPECT_TRUE(sim::PendingMoves().empty());
+            }
+        }
+    }
+    // The pins refused it: only the calls that take them, folder by folder,
+    // let it through, and then the pin refuses the link it meets.
+    EXPECT_GT(refused, 2 * done) << refused << " refused, " << done << " done";
 }

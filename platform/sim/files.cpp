@@ -112,6 +112,74 @@ HANDLE OpenLinkItself(const std::string& host, DWORD disposition, DWORD access, 
     return reinterpret_cast<HANDLE>(id);
 }
 
+// What a disposition does to a file that exists or not: false (with the
+// error set) when it refuses.
+bool Disposition(DWORD disposition, bool exists, bool* create, bool* truncate) {
+    switch (disposition) {
+    case CREATE_NEW:
+        if (exists) {
+            Fail(ERROR_FILE_EXISTS);
+            return false;
+        }
+        *create = true;
+        break;
+    case CREATE_ALWAYS:
+        *create = !exists;
+        *truncate = exists;
+        break;
+    case OPEN_EXISTING:
+        if (!exists) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return false;
+        }
+        break;
+    case OPEN_ALWAYS: *create = !exists; break;
+    case TRUNCATE_EXISTING:
+        if (!exists) {
+            Fail(ERROR_FILE_NOT_FOUND);
+            return false;
+        }
+        *truncate = true;
+        break;
+    default: Fail(ERROR_INVALID_PARAMETER); return false;
+    }
+    return true;
+}
+
+// A folder opens only with backup semantics, and only to be looked at: its
+// handle answers questions about it, never reads or writes.
+HANDLE OpenFolder(const std::string& host, const struct stat& st, DWORD access, DWORD share, DWORD disposition,
+                  DWORD flagsAndAttributes) {
+    if (!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || (access & GENERIC_WRITE) ||
+        (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Folders share as files do: a handle that does not share delete keeps
+    // anyone else from renaming, removing or replacing the folder.
+    if (!sim::SharingAllows(st.st_dev, st.st_ino, access, share)) {
+        Fail(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(sim::ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    sim::FileHandle h;
+    h.fd = fd;
+    h.host = host;
+    h.dev = st.st_dev;
+    h.ino = st.st_ino;
+    h.access = access;
+    h.share = share;
+    uintptr_t id = M().nextHandle;
+    M().nextHandle += 4;
+    M().files[id] = h;
+    M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return reinterpret_cast<HANDLE>(id);
+}
+
 }  // namespace
 
 namespace sim {
@@ -152,38 +220,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         return OpenLinkItself(host, disposition, access, share);
     }
     bool exists = ::stat(host.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        // A folder opens only with backup semantics, and only to be looked
-        // at: its handle answers questions about it, never reads or writes.
-        if (!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) || (access & GENERIC_WRITE) ||
-            (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)) {
-            Fail(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        // Folders share as files do: a handle that does not share delete
-        // keeps anyone else from renaming, removing or replacing the folder.
-        if (!sim::SharingAllows(st.st_dev, st.st_ino, access, share)) {
-            Fail(ERROR_SHARING_VIOLATION);
-            return INVALID_HANDLE_VALUE;
-        }
-        const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            Fail(sim::ErrorFromErrno(errno));
-            return INVALID_HANDLE_VALUE;
-        }
-        sim::FileHandle h;
-        h.fd = fd;
-        h.host = host;
-        h.dev = st.st_dev;
-        h.ino = st.st_ino;
-        h.access = access;
-        h.share = share;
-        uintptr_t id = M().nextHandle;
-        M().nextHandle += 4;
-        M().files[id] = h;
-        M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
-        return reinterpret_cast<HANDLE>(id);
-    }
+    if (exists && S_ISDIR(st.st_mode)) return OpenFolder(host, st, access, share, disposition, flagsAndAttributes);
     // A Windows drive holds files and folders only: a host FIFO or device
     // would make the open or a read wait for ever.
     if (exists && !S_ISREG(st.st_mode)) {
@@ -196,34 +233,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     }
 
     bool create = false, truncate = false;
-    switch (disposition) {
-    case CREATE_NEW:
-        if (exists) {
-            Fail(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
-        create = true;
-        break;
-    case CREATE_ALWAYS:
-        create = !exists;
-        truncate = exists;
-        break;
-    case OPEN_EXISTING:
-        if (!exists) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        break;
-    case OPEN_ALWAYS: create = !exists; break;
-    case TRUNCATE_EXISTING:
-        if (!exists) {
-            Fail(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        truncate = true;
-        break;
-    default: Fail(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
-    }
+    if (!Disposition(disposition, exists, &create, &truncate)) return INVALID_HANDLE_VALUE;
 
     if (exists) {
         if ((access & GENERIC_WRITE || truncate) && sim::ReadOnly(st)) {
@@ -445,14 +455,9 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
 
 namespace {
 
-HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    if (!pattern) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!sim::PathFits(pattern)) return INVALID_HANDLE_VALUE;
-    // Split the pattern into the folder and the last component, at a
-    // separator that begins a character.
+// Splits a listing's pattern into the folder and the last component, at a
+// separator that begins a character; false when there is no separator.
+bool SplitPattern(LPCSTR pattern, std::string* folder, std::string* mask) {
     size_t cut = std::string::npos;
     for (size_t i = 0; pattern[i];) {
         unsigned char c = static_cast<unsigned char>(pattern[i]);
@@ -463,25 +468,14 @@ HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         if (c == '\\' || c == '/') cut = i;
         ++i;
     }
-    if (cut == std::string::npos) {
-        Fail(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::string folder(pattern, cut + 1);
-    std::string mask(pattern + cut + 1);
-    std::string host;
-    // A folder that opens as written is the one Resolve would find: its
-    // look-up, one more walk of the whole path, is spared.
-    DIR* dir = sim::WrittenPath(folder.c_str(), &host) ? ::opendir(host.c_str()) : nullptr;
-    if (!dir) {
-        if (!sim::Resolve(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
-        dir = ::opendir(host.c_str());
-    }
-    if (!dir) {
-        Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    const bool isRoot = folder.size() == 3;  // "X:\" lists no "." and ".."
+    if (cut == std::string::npos) return false;
+    folder->assign(pattern, cut + 1);
+    mask->assign(pattern + cut + 1);
+    return true;
+}
+
+// The entries of an open folder that the mask takes, in the host's order.
+std::vector<WIN32_FIND_DATAA> ListEntries(DIR* dir, bool isRoot, const std::string& mask) {
     const bool matchAll = mask == "*";
     const bool typeOnly = M().listing == sim::kListTypeOnly;
     const int dirFd = ::dirfd(dir);
@@ -526,7 +520,12 @@ HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         }
         std::memcpy(fd.cFileName, ansi.c_str(), ansi.size() + 1);
     }
-    ::closedir(dir);
+    return listed;
+}
+
+// A listing's handle over the entries, in NTFS order: its first entry in
+// *data; INVALID_HANDLE_VALUE when there are none.
+HANDLE OpenListing(std::vector<WIN32_FIND_DATAA> listed, LPWIN32_FIND_DATAA data) {
     // The simulated machine lists in NTFS order, so listings are repeatable.
     // The order is found on indices: an entry is a few hundred bytes.
     std::vector<uint32_t> order(listed.size());
@@ -548,6 +547,35 @@ HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     M().finds[id] = std::move(find);
     M().lastError = ERROR_SUCCESS;
     return reinterpret_cast<HANDLE>(id);
+}
+
+HANDLE ListFirst(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    if (!pattern) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!sim::PathFits(pattern)) return INVALID_HANDLE_VALUE;
+    std::string folder, mask;
+    if (!SplitPattern(pattern, &folder, &mask)) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string host;
+    // A folder that opens as written is the one Resolve would find: its
+    // look-up, one more walk of the whole path, is spared.
+    DIR* dir = sim::WrittenPath(folder.c_str(), &host) ? ::opendir(host.c_str()) : nullptr;
+    if (!dir) {
+        if (!sim::Resolve(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
+        dir = ::opendir(host.c_str());
+    }
+    if (!dir) {
+        Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool isRoot = folder.size() == 3;  // "X:\" lists no "." and ".."
+    std::vector<WIN32_FIND_DATAA> listed = ListEntries(dir, isRoot, mask);
+    ::closedir(dir);
+    return OpenListing(std::move(listed), data);
 }
 
 }  // namespace

@@ -88,6 +88,92 @@ LRESULT GetText(HWND h, WPARAM max, LPARAM buffer) {
     return static_cast<LRESULT>(n);
 }
 
+// A progress bar's messages.
+LRESULT ProgressProc(Window* w, HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case PBM_SETPOS: {
+        const int previous = w->pos;
+        int pos = static_cast<int>(static_cast<INT_PTR>(wParam));
+        if (pos < w->low) pos = w->low;
+        if (pos > w->high) pos = w->high;
+        w->pos = pos;
+        NoteFor(h, UiEvent::kPosition, std::string(), pos);
+        RunReactions(h, UiEvent::kPosition);
+        return previous;
+    }
+    case PBM_DELTAPOS: {
+        const int previous = w->pos;
+        SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(previous + static_cast<int>(wParam)), 0);
+        return previous;
+    }
+    case PBM_GETPOS: return w->pos;
+    case PBM_SETRANGE: {
+        const LRESULT previous = MAKELONG(w->low, w->high);
+        w->low = static_cast<short>(LOWORD(lParam));
+        w->high = static_cast<short>(HIWORD(lParam));
+        return previous;
+    }
+    case PBM_SETRANGE32: {
+        const LRESULT previous = MAKELONG(w->low, w->high);
+        w->low = static_cast<int>(static_cast<INT_PTR>(wParam));
+        w->high = static_cast<int>(lParam);
+        return previous;
+    }
+    case PBM_GETRANGE: return wParam ? w->low : w->high;
+    default: return 0;
+    }
+}
+
+// A list view's messages: one column of rows.
+LRESULT ListViewProc(Window* w, HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case LVM_INSERTCOLUMNA: {
+        const LVCOLUMNA* c = reinterpret_cast<const LVCOLUMNA*>(lParam);
+        if (!c) return -1;
+        Column column{(c->mask & LVCF_TEXT) && c->pszText ? c->pszText : "",
+                      (c->mask & LVCF_WIDTH) ? c->cx : 0};
+        size_t at = static_cast<size_t>(wParam);
+        if (at > w->columns.size()) at = w->columns.size();
+        w->columns.insert(w->columns.begin() + static_cast<std::ptrdiff_t>(at), column);
+        NoteFor(h, UiEvent::kColumn, column.heading, column.width);
+        return static_cast<LRESULT>(at);
+    }
+    case LVM_GETCOLUMNWIDTH:
+        return wParam < w->columns.size() ? w->columns[wParam].width : 0;
+    case LVM_INSERTITEMA: {
+        const LVITEMA* item = reinterpret_cast<const LVITEMA*>(lParam);
+        if (!item || item->iSubItem != 0) return -1;
+        size_t at = item->iItem < 0 ? w->rows.size() : static_cast<size_t>(item->iItem);
+        if (at > w->rows.size()) at = w->rows.size();
+        const std::string text = (item->mask & LVIF_TEXT) && item->pszText ? item->pszText : "";
+        w->rows.insert(w->rows.begin() + static_cast<std::ptrdiff_t>(at), text);
+        NoteFor(h, UiEvent::kRow, text, static_cast<long long>(at));
+        return static_cast<LRESULT>(at);
+    }
+    case LVM_DELETEALLITEMS: w->rows.clear(); return TRUE;
+    case LVM_GETITEMCOUNT: return static_cast<LRESULT>(w->rows.size());
+    case LVM_GETITEMTEXTA: {
+        LVITEMA* item = reinterpret_cast<LVITEMA*>(lParam);
+        if (!item || !item->pszText || item->cchTextMax <= 0) return 0;
+        // Sub-items hold no text: the list has one column of rows.
+        const std::string text =
+            wParam < w->rows.size() && item->iSubItem == 0 ? w->rows[wParam] : std::string();
+        const size_t n = std::min(text.size(), static_cast<size_t>(item->cchTextMax) - 1);
+        std::memcpy(item->pszText, text.data(), n);
+        item->pszText[n] = '\0';
+        return static_cast<LRESULT>(n);
+    }
+    case LVM_SETEXTENDEDLISTVIEWSTYLE: {
+        const DWORD previous = w->listExStyle;
+        const DWORD mask = wParam ? static_cast<DWORD>(wParam) : 0xFFFFFFFFu;
+        w->listExStyle = (previous & ~mask) | (static_cast<DWORD>(lParam) & mask);
+        return previous;
+    }
+    case LVM_GETEXTENDEDLISTVIEWSTYLE: return w->listExStyle;
+    default: return 0;
+    }
+}
+
 LRESULT ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* w = Find(h);
     if (!w) return 0;
@@ -108,88 +194,8 @@ LRESULT ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
         SendMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(h));
         return 0;
     }
-    if (SameClass(w->cls, "msctls_progress32")) {
-        switch (message) {
-        case PBM_SETPOS: {
-            const int previous = w->pos;
-            int pos = static_cast<int>(static_cast<INT_PTR>(wParam));
-            if (pos < w->low) pos = w->low;
-            if (pos > w->high) pos = w->high;
-            w->pos = pos;
-            NoteFor(h, UiEvent::kPosition, std::string(), pos);
-            RunReactions(h, UiEvent::kPosition);
-            return previous;
-        }
-        case PBM_DELTAPOS: {
-            const int previous = w->pos;
-            SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(previous + static_cast<int>(wParam)), 0);
-            return previous;
-        }
-        case PBM_GETPOS: return w->pos;
-        case PBM_SETRANGE: {
-            const LRESULT previous = MAKELONG(w->low, w->high);
-            w->low = static_cast<short>(LOWORD(lParam));
-            w->high = static_cast<short>(HIWORD(lParam));
-            return previous;
-        }
-        case PBM_SETRANGE32: {
-            const LRESULT previous = MAKELONG(w->low, w->high);
-            w->low = static_cast<int>(static_cast<INT_PTR>(wParam));
-            w->high = static_cast<int>(lParam);
-            return previous;
-        }
-        case PBM_GETRANGE: return wParam ? w->low : w->high;
-        default: return 0;
-        }
-    }
-    if (SameClass(w->cls, "SysListView32")) {
-        switch (message) {
-        case LVM_INSERTCOLUMNA: {
-            const LVCOLUMNA* c = reinterpret_cast<const LVCOLUMNA*>(lParam);
-            if (!c) return -1;
-            Column column{(c->mask & LVCF_TEXT) && c->pszText ? c->pszText : "",
-                          (c->mask & LVCF_WIDTH) ? c->cx : 0};
-            size_t at = static_cast<size_t>(wParam);
-            if (at > w->columns.size()) at = w->columns.size();
-            w->columns.insert(w->columns.begin() + static_cast<std::ptrdiff_t>(at), column);
-            NoteFor(h, UiEvent::kColumn, column.heading, column.width);
-            return static_cast<LRESULT>(at);
-        }
-        case LVM_GETCOLUMNWIDTH:
-            return wParam < w->columns.size() ? w->columns[wParam].width : 0;
-        case LVM_INSERTITEMA: {
-            const LVITEMA* item = reinterpret_cast<const LVITEMA*>(lParam);
-            if (!item || item->iSubItem != 0) return -1;
-            size_t at = item->iItem < 0 ? w->rows.size() : static_cast<size_t>(item->iItem);
-            if (at > w->rows.size()) at = w->rows.size();
-            const std::string text = (item->mask & LVIF_TEXT) && item->pszText ? item->pszText : "";
-            w->rows.insert(w->rows.begin() + static_cast<std::ptrdiff_t>(at), text);
-            NoteFor(h, UiEvent::kRow, text, static_cast<long long>(at));
-            return static_cast<LRESULT>(at);
-        }
-        case LVM_DELETEALLITEMS: w->rows.clear(); return TRUE;
-        case LVM_GETITEMCOUNT: return static_cast<LRESULT>(w->rows.size());
-        case LVM_GETITEMTEXTA: {
-            LVITEMA* item = reinterpret_cast<LVITEMA*>(lParam);
-            if (!item || !item->pszText || item->cchTextMax <= 0) return 0;
-            // Sub-items hold no text: the list has one column of rows.
-            const std::string text =
-                wParam < w->rows.size() && item->iSubItem == 0 ? w->rows[wParam] : std::string();
-            const size_t n = std::min(text.size(), static_cast<size_t>(item->cchTextMax) - 1);
-            std::memcpy(item->pszText, text.data(), n);
-            item->pszText[n] = '\0';
-            return static_cast<LRESULT>(n);
-        }
-        case LVM_SETEXTENDEDLISTVIEWSTYLE: {
-            const DWORD previous = w->listExStyle;
-            const DWORD mask = wParam ? static_cast<DWORD>(wParam) : 0xFFFFFFFFu;
-            w->listExStyle = (previous & ~mask) | (static_cast<DWORD>(lParam) & mask);
-            return previous;
-        }
-        case LVM_GETEXTENDEDLISTVIEWSTYLE: return w->listExStyle;
-        default: return 0;
-        }
-    }
+    if (SameClass(w->cls, "msctls_progress32")) return ProgressProc(w, h, message, wParam, lParam);
+    if (SameClass(w->cls, "SysListView32")) return ListViewProc(w, h, message, wParam, lParam);
     return 0;
 }
 

@@ -316,10 +316,21 @@ TEST_F(CrashSafetyTest, TheCompletionKilledAtEveryCallLeavesTheFontOldOrNewAndNo
     sim::ReleaseFileElsewhere(m_font);
     const std::string staging = sim::HostPath(kStaging), kept = m_root + "/kept";
     fs::copy(staging, kept);
+    // The font's own file, kept by a second name: a completion moves
+    // another file into its place.
+    const std::string original = m_root + "/original";
+    fs::create_hard_link(sim::HostPath(m_font.c_str()), original);
+    // The font keeps its file (the identity recorded); everything else is
+    // as it was when the revision was staged.
     auto again = [&] {
-        Restore();
         std::error_code ec;
-        fs::remove_all(staging, ec);
+        for (const char* folder : {"D:\\Fonts", kTemp}) {
+            for (const auto& e : fs::directory_iterator(sim::HostPath(folder), ec)) {
+                fs::remove_all(e.path(), ec);
+            }
+        }
+        fs::create_hard_link(original, sim::HostPath(m_font.c_str()));
+        WriteHost(original, m_old);
         fs::copy(kept, staging);
         sim::SetFolderRules(kStaging, sim::FolderRules::kAdministratorsOnly);
     };

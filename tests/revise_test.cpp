@@ -695,7 +695,7 @@ TEST_F(ReviseTest, AFontStillHeldInAFolderAUserCanChangeEndsInUseWithNothingWrit
     // In a folder only administrators may change, it waits for the restart.
     sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
     EXPECT_EQ(Revise(), kReviseOk);
-    EXPECT_EQ(sim::PendingMoves().size(), 1u);
+    EXPECT_EQ(FilesIn(kStaging).size(), 2u);
     ExpectInstalledIntact();
 }
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Fonts in use, with the real Windows program under Wine, driven from the
 # keyboard under Xvfb; a screenshot of what the user is told each time:
-#   1. a font another process loaded with AddFontResource is revised in
-#      place, without a restart;
-#   2. a font another process holds open, in a folder only administrators
+#   1. a font another process holds open, in a folder only administrators
 #      can change, waits in the staging folder and is the revision after
 #      Wine starts again (wineboot -r runs the program's RunOnce value);
-#   3. the same in a folder a user can change (chmod o+w, which Wine shows
+#   2. the same in a folder a user can change (chmod o+w, which Wine shows
 #      as Everyone's write access): the font is left alone, nothing is
-#      scheduled, and the end dialog says the font is in use.
+#      scheduled, and the end dialog says the font is in use;
+#   3. a font another process loaded with AddFontResource is revised in
+#      place, without a restart.
 #
 #   scripts/wine/inuse.sh NATIVE_BUILD [WINDOWS_BUILD]
 set -euo pipefail
@@ -69,18 +69,9 @@ staged_is_revision() {
     same "$(find "$staging" -maxdepth 1 -name '*.font')" "$WORK/expected/${TARGETS[1]}.otf"
 }
 
-log "1. a font loaded by another process (AddFontResource)"
-check "the helper loads $FONT" load_font "$FONT"
-check "the end dialog says the run ended normally (01-loaded-font-ended.png)" run_told 01-loaded-font-ended "$ENDED"
-check "the loaded font is revised at once, byte for byte" same "$font" "$WORK/expected/${TARGETS[1]}.otf"
-check "nothing waits for a restart" test ! -e "$staging"
-check "nothing is left beside the font" nothing_beside
-check "the helper ends" release_font
-
-log "2. a font held open in a folder only administrators can change"
-install_fonts
+log "1. a font held open in a folder only administrators can change"
 check "the helper holds $FONT" hold_font "$FONT"
-check "the end dialog asks for the restart (02-held-font-waits.png)" run_told 02-held-font-waits "$ENDED"
+check "the end dialog asks for the restart (01-held-font-waits.png)" run_told 01-held-font-waits "$ENDED"
 check "the held font is still as installed" same "$font" "$fonts/${TARGETS[1]}.otf"
 check "its verified revision and its record wait in C:\\windows\\temp\\upd-pending" staged_is_revision
 check "the completion is registered to run once at the next start" runonce_set
@@ -93,11 +84,11 @@ check "after the restart the font is the revision, byte for byte" same "$font" "
 check "nothing of the program's is left: no staging folder" test ! -e "$staging"
 check "no RunOnce value" eval '! runonce_set'
 
-log "3. a font held open in a folder a user can change (chmod o+w)"
+log "2. a font held open in a folder a user can change (chmod o+w)"
 install_fonts
 chmod o+w "$D/Fonts"
 check "the helper holds $FONT" hold_font "$FONT"
-check "the end dialog says the font is in use (03-held-font-in-user-folder.png)" run_told 03-held-font-in-user-folder \
+check "the end dialog says the font is in use (02-held-font-in-user-folder.png)" run_told 02-held-font-in-user-folder \
   "~^フォントファイル\\(D:.Fonts.${TARGETS[1]}\\.otf\\)は、ほかのプログラムで使用中のため改訂できませんでした。"
 check "the font is left as installed" same "$font" "$fonts/${TARGETS[1]}.otf"
 check "nothing is scheduled" test ! -e "$staging"
@@ -105,6 +96,15 @@ check "no RunOnce value" eval '! runonce_set'
 check "nothing is left beside the font" nothing_beside
 check "the helper lets the font go" release_font
 chmod o-w "$D/Fonts"
+
+log "3. a font loaded by another process (AddFontResource)"
+install_fonts
+check "the helper loads $FONT" load_font "$FONT"
+check "the end dialog says the run ended normally (03-loaded-font-ended.png)" run_told 03-loaded-font-ended "$ENDED"
+check "the loaded font is revised at once, byte for byte" same "$font" "$WORK/expected/${TARGETS[1]}.otf"
+check "nothing waits for a restart" test ! -e "$staging"
+check "nothing is left beside the font" nothing_beside
+check "the helper ends" release_font
 
 log "screenshots in $SHOTS"
 if [ "$failures" -gt 0 ]; then

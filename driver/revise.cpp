@@ -386,10 +386,10 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
         if (replaced == kNotReplaced) {
             result = kReviseCopyFailed;
         } else if (replaced == kTargetInUse && ControlOfFolder(folder) == kFolderUserControlled) {
-            // Whatever is kept for later runs with the administrator's
-            // rights; in a folder someone else can change, that is a path
-            // they could point anywhere.  The user closes the programs
-            // holding the font, or signs out, and runs the program again.
+            // What is kept for later is moved by its path, with the
+            // administrator's rights; in a folder someone else can change,
+            // they could point that path anywhere.  The user closes the
+            // programs holding the font, or signs out, and runs again.
             DeleteOwnFile(inUseCopy);
             result = kReviseFontInUse;
         } else if (replaced == kTargetInUse) {

@@ -409,7 +409,7 @@ TEST_F(FolderCheckTest, AFontIsFoundAtAPathOfUpTo259CharactersAndNoLonger) {
 // ---------------------------------------------------------------------------
 // One font, many paths
 
-TEST_F(FolderCheckTest, AFontReachedByManyPathsIsListedOnceWhereTheWalkFirstMetIt) {
+TEST_F(FolderCheckTest, AFontReachedByManyPathsIsListedOnceByAPathWithoutALinkWhenThereIsOne) {
     const std::string gothic = "Sorame-Gothic-Pro-W3.otf";
     struct Case {
         const char* what;
@@ -417,13 +417,14 @@ TEST_F(FolderCheckTest, AFontReachedByManyPathsIsListedOnceWhereTheWalkFirstMetI
         std::string listed;
     };
     const Case cases[] = {
-        // "loop" is listed before the font: the walk meets it through the link first.
+        // "loop" is listed before the font: the walk meets it through the
+        // link first, and then by its own path, which it is revised by.
         {"a folder linked into itself",
          [&] {
              PutGothic("C:\\Fonts\\" + gothic);
              ASSERT_TRUE(sim::MakeFolderLink("C:\\Fonts\\loop", "C:\\Fonts"));
          },
-         "C:\\Fonts\\loop\\" + gothic},
+         "C:\\Fonts\\" + gothic},
         {"a drive substituted for a folder",
          [&] {
              PutGothic("C:\\Fonts\\" + gothic);
@@ -433,6 +434,15 @@ TEST_F(FolderCheckTest, AFontReachedByManyPathsIsListedOnceWhereTheWalkFirstMetI
         {"a volume mounted in a folder",
          [&] {
              MapNewDrive('D');
+             PutGothic("D:\\" + gothic);
+             ASSERT_TRUE(sim::MakeFolderLink("C:\\Mnt\\Data", "D:\\"));
+         },
+         "D:\\" + gothic},
+        // Reached only through the link (the walk leaves the drive's own
+        // letter alone): listed so, and left as a font that cannot be revised.
+        {"a volume mounted in a folder, its letter not walked",
+         [&] {
+             MapNewDrive('D', sim::kDriveRemovable);
              PutGothic("D:\\" + gothic);
              ASSERT_TRUE(sim::MakeFolderLink("C:\\Mnt\\Data", "D:\\"));
          },
@@ -469,7 +479,7 @@ TEST_F(FolderCheckTest, PlantedLinksToLinksDoNotMultiplyTheWalk) {
     CFolderCheckCtrl* c = GetFolderCheckCtrl();
     const uint64_t listingsBefore = sim::CallCount("FindFirstFileExA");
     c->SearchFonts(nullptr, nullptr);
-    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\P\\a\\a\\Sorame-Gothic-Pro-W3.otf"}));
+    EXPECT_EQ(FoundPaths(c), (std::vector<std::string>{"C:\\R\\Sorame-Gothic-Pro-W3.otf"}));
     EXPECT_LE(sim::CallCount("FindFirstFileExA") - listingsBefore, 20u);
 }
 

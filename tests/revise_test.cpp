@@ -780,3 +780,21 @@ TEST_F(ReviseTest, AUsersFontFolderReplacedByALinkAtAnyPointOfARunChangesNothing
     // let it through, and then the pin refuses the link it meets.
     EXPECT_GT(refused, 2 * done) << refused << " refused, " << done << " done";
 }
+
+TEST_F(ReviseTest, TheSweepTakesOnlyPlainFilesWithOneNameInTheFolderTheSearchRead) {
+    // Bob may write in D:\Fonts: a hard link and a file link of the
+    // pattern's names there lead to his victims' files.
+    Put("D:\\Fonts\\~upd0.new", BytesOf("left over"));
+    Put("D:\\Other\\precious.otf", BytesOf("precious"));
+    Put("D:\\Other\\~upd3.new", BytesOf("someone else's"));
+    std::filesystem::create_hard_link(sim::HostPath("D:\\Other\\precious.otf"), sim::HostPath("D:\\Fonts\\~upd1.new"));
+    ASSERT_TRUE(sim::MakeFileLink("D:\\Fonts\\~upd2.new", "D:\\Other\\precious.otf"));
+    RemoveReplaceLeftovers(kFont);
+    EXPECT_EQ(FilesIn("D:\\Fonts"), (std::vector<std::string>{"Sorame-Gothic-Pro-W3.otf", "~upd1.new", "~upd2.new"}));
+    EXPECT_EQ(Get("D:\\Other\\precious.otf"), BytesOf("precious"));
+
+    // The folder the search read, now a link to another: nothing there goes.
+    ASSERT_EQ(sim::ReplaceFolderByLinkElsewhere("D:\\Fonts", "D:\\Other"), static_cast<DWORD>(ERROR_SUCCESS));
+    RemoveReplaceLeftovers(kFont);
+    EXPECT_EQ(Get("D:\\Other\\~upd3.new"), BytesOf("someone else's"));
+}

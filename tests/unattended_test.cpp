@@ -182,6 +182,12 @@ TEST_F(UnattendedTest, EachOutcomeHasItsCodeInEveryModeAndLeavesTheFontsAsTheInt
          "font C:\\Windows\\Fonts\\Sorame-Gothic-Pro-W3.otf result=4 message="},
         {"a font in use waits for the restart", [] { sim::HoldFileElsewhere(kMincho); }, kExitRestartNeeded, 3,
          "exit 3010"},
+        {"a font loaded for the session is revised at once", [] { sim::LoadFontElsewhere(kMincho); },
+         kExitRestartNeeded, 3, "exit 3010"},
+        {"a font in use in a folder users may change", [] {
+             sim::SetFolderRules("C:\\Windows\\Fonts", sim::FolderRules::kOpenToUsers);
+             sim::HoldFileElsewhere(kMincho);
+         }, kExitFontInUse, 2, "font C:\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf result=17 message=フォントファイル(C:\\Windows\\Fonts\\Sorame-Mincho-Std-W5.otf)は、ほかのプログラムで使用中"},
         {"another copy runs in another session", [] { sim::HoldMutexElsewhere("Global\\upd.EXE"); },
          kExitAnotherRun, 0, "another copy runs"},
     };

@@ -34,17 +34,6 @@ const BYTE kOiCi = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
 const DWORD kReadExecute = 0x001200A9u;
 const DWORD kModify = 0x001301BFu;
 
-std::string SidText(const SidBytes& sid) {
-    if (sid.size() < 8) return std::string();
-    std::string text = "S-1-" + std::to_string(sid[7]);
-    for (size_t at = 8; at + 4 <= sid.size(); at += 4) {
-        const DWORD sub = static_cast<DWORD>(sid[at]) | static_cast<DWORD>(sid[at + 1]) << 8 |
-                          static_cast<DWORD>(sid[at + 2]) << 16 | static_cast<DWORD>(sid[at + 3]) << 24;
-        text += "-" + std::to_string(sub);
-    }
-    return text;
-}
-
 // What a folder's rules are, whole: the owner, and the DACL (null or a list).
 struct Rules {
     std::string owner;

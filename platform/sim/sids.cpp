@@ -48,6 +48,17 @@ SidBytes ReadSid(const unsigned char* p, size_t limit) {
     return SidBytes(p, p + length);
 }
 
+std::string SidText(const SidBytes& sid) {
+    if (sid.size() < 8) return std::string();
+    std::string text = "S-1-" + std::to_string(sid[7]);
+    for (size_t at = 8; at + 4 <= sid.size(); at += 4) {
+        const DWORD sub = static_cast<DWORD>(sid[at]) | static_cast<DWORD>(sid[at + 1]) << 8 |
+                          static_cast<DWORD>(sid[at + 2]) << 16 | static_cast<DWORD>(sid[at + 3]) << 24;
+        text += "-" + std::to_string(sub);
+    }
+    return text;
+}
+
 SidBytes OtherUserSid() { return MakeSid(5, {21, 1000, 2000, 3000, 1002}); }
 
 SidBytes SidFromText(const std::string& text) {

@@ -18,6 +18,9 @@ using SidBytes = std::vector<unsigned char>;
 SidBytes MakeSid(BYTE authority, std::initializer_list<DWORD> subs);
 // "S-1-5-32-544" as bytes; empty when the text is not a SID.
 SidBytes SidFromText(const std::string& text);
+// The other way: "" for bytes too short to be a SID.  What a folder's rules
+// (Machine::folderRules) name SIDs by.
+std::string SidText(const SidBytes& sid);
 
 struct TokenGroup {
     SidBytes sid;

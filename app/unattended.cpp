@@ -36,7 +36,8 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
     const int environment = CheckEnvironment([](UINT messageId) { LogMessage("refused", messageId); });
     LogEnvironment(environment);
     if (environment != kEnvWindowsXp && environment != kEnvWindowsVista) return ExitCodeOfEnvironment(environment);
-    CompleteRevisionsOfEarlierStarts();
+    // /check revises nothing, not even what waits from an earlier start.
+    if (!options.check) CompleteRevisionsOfEarlierStarts();
 
     if (control->GetDiffFileCount() == 0) {
         LogMessage("host", IDS_NO_SOURCE_FONT);

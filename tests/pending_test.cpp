@@ -139,6 +139,9 @@ TEST_F(PendingTest, ARunOnceWindowsDidNotRunIsCompletedByTheNextRun) {
     sim::SetProgramStarter(nullptr);
     sim::RestartWindows();
     EXPECT_TRUE(Untouched(kMincho, installed));
+    // /check revises nothing.
+    EXPECT_EQ(Run("/check"), kExitWorkNeeded);
+    EXPECT_TRUE(Untouched(kMincho, installed));
 
     Run();
     EXPECT_TRUE(Revised(kMincho, installed));

@@ -494,9 +494,22 @@ bool DigestOfFile(const char* path, BYTE digest[kDigestSize], uint32_t* length) 
 }
 
 bool RevisionWaitingFor(const char* fontPath) {
+    // Most fonts have no record: the font is read and hashed only for one
+    // that has.
     CString staging;
+    HANDLE file = CreateFileA(fontPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+    CloseHandle(file);
+    const COpenTypeManager::FileIdentity now{known, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    if (!known || !StagingFolder(&staging) ||
+        GetFileAttributesA(StagedPath(staging, IdentityName(now), kRecordSuffix)) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
     FileRead font;
-    if (!StagingFolder(&staging) || !ReadWhole(fontPath, &font)) return false;
+    if (!ReadWhole(fontPath, &font)) return false;
     PendingRevision waiting;
     std::string start;
     return ReadRecord(StagedPath(staging, IdentityName(font.identity), kRecordSuffix), &waiting, &start) &&

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/sids.h"
 #include "platform/sim/sim_registry.h"
 
 using sim::Fail;
@@ -37,20 +38,6 @@ struct RegistryState {
 
 namespace {
 
-// "S-1-5-32-544" from a SID's bytes; "" when they are not one.
-std::string SidTextOf(const unsigned char* sid, size_t room) {
-    if (room < 8 || sid[0] != 1 || room < 8u + 4u * sid[1]) return std::string();
-    uint64_t authority = 0;
-    for (int i = 0; i < 6; ++i) authority = (authority << 8) | sid[2 + i];
-    std::string text = "S-1-" + std::to_string(authority);
-    for (int i = 0; i < sid[1]; ++i) {
-        DWORD sub = 0;
-        std::memcpy(&sub, sid + 8 + 4 * i, 4);
-        text += "-" + std::to_string(sub);
-    }
-    return text;
-}
-
 // The allow entries of an ACL the program built, as the folder's own rules.
 bool EntriesOf(const ACL* acl, std::vector<sim::AccessEntry>* out) {
     const unsigned char* base = reinterpret_cast<const unsigned char*>(acl);
@@ -64,7 +51,10 @@ bool EntriesOf(const ACL* acl, std::vector<sim::AccessEntry>* out) {
         entry.allow = header.AceType == ACCESS_ALLOWED_ACE_TYPE;
         entry.flags = header.AceFlags;
         std::memcpy(&entry.mask, base + at + sizeof header, 4);
-        entry.sid = SidTextOf(base + at + sizeof header + 4, header.AceSize - sizeof header - 4);
+        const unsigned char* sid = base + at + sizeof header + 4;
+        const size_t room = header.AceSize - sizeof header - 4;
+        if (room < 8 || room < 8u + 4u * sid[1]) return false;
+        entry.sid = sim::SidText(sim::SidBytes(sid, sid + 8 + 4 * sid[1]));
         if (entry.sid.empty()) return false;
         out->push_back(entry);
         at += header.AceSize;

@@ -75,6 +75,8 @@ bool ParseCommandLine(const char* line, CommandLine* out) {
             out->forceRestart = true;
         } else if (SwitchIs(argument, "check")) {
             out->check = true;
+        } else if (SwitchIs(argument, "complete")) {
+            out->complete = true;
         } else if (SwitchIs(argument, "?")) {
             out->usage = true;
         } else if (SwitchIs(argument, "log")) {
@@ -93,5 +95,9 @@ bool ParseCommandLine(const char* line, CommandLine* out) {
         }
     }
     if (out->noRestart && out->forceRestart) Refuse(out, "/forcerestart");
+    // The completion at the start of Windows does nothing else.
+    if (out->complete && (out->check || out->mode != CommandLine::kInteractive || out->forceRestart)) {
+        Refuse(out, "/complete");
+    }
     return out->bad.IsEmpty();
 }

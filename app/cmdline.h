@@ -14,6 +14,7 @@ struct CommandLine {
     };
     Mode mode = kInteractive;
     bool check = false;         // search only: does a font still need revising?
+    bool complete = false;      // /complete: the revisions waiting for this start of Windows, nothing else
     bool usage = false;         // /?
     bool noRestart = false;
     bool forceRestart = false;
@@ -21,9 +22,9 @@ struct CommandLine {
     CString bad;                // the first argument not understood; empty when all were
 
     // No one answers questions: the run takes every answer that revises.
-    bool Unattended() const { return mode != kInteractive || check; }
+    bool Unattended() const { return mode != kInteractive || check || complete; }
     // No window may be made at all.
-    bool Windowless() const { return mode == kQuiet || check; }
+    bool Windowless() const { return mode == kQuiet || check || complete; }
 };
 
 // Parses a whole command line as GetCommandLineA gives it, program name

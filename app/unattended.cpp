@@ -8,6 +8,7 @@
 #include "app/updaterdlg.h"
 #include "dialogs/progressdialog.h"
 #include "discovery/foldercheck.h"
+#include "driver/pending.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
     const int environment = CheckEnvironment([](UINT messageId) { LogMessage("refused", messageId); });
     LogEnvironment(environment);
     if (environment != kEnvWindowsXp && environment != kEnvWindowsVista) return ExitCodeOfEnvironment(environment);
+    // /check revises nothing, not even what waits from an earlier start.
+    if (!options.check) CompleteRevisionsOfEarlierStarts();
 
     if (control->GetDiffFileCount() == 0) {
         LogMessage("host", IDS_NO_SOURCE_FONT);
@@ -84,9 +87,20 @@ int RunSteps(const CommandLine& options, CFolderCheckCtrl* control) {
     return kExitRestartNeeded;
 }
 
+// The program as Windows starts it once at its next start: the revisions
+// that wait, each checked before it is moved in, and nothing else.
+int CompleteAtStart() {
+    const CompletionCounts counts = CompletePendingRevisions(
+        kEveryRecord, [](const char* line, void*) { RunLog().Write(line); }, nullptr);
+    if (counts.revised > 0) ::PostMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    RunLog().Writef("completion: %d revised, %d left as they were", counts.revised, counts.discarded);
+    return counts.discarded > 0 ? kExitFailed : kExitNothingToDo;
+}
+
 }  // namespace
 
 int RunUnattended(const CommandLine& options) {
+    if (options.complete) return CompleteAtStart();
     const int code = RunSteps(options, GetFolderCheckCtrl());
     ReleaseFolderCheckCtrl();
     return code;

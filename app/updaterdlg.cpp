@@ -12,6 +12,7 @@
 #include "dialogs/waitdialog.h"
 #include "discovery/foldercheck.h"
 #include "driver/revise.h"
+#include "driver/pending.h"
 #include "engine/manager.h"
 #include "platform/framework/path.h"
 
@@ -150,6 +151,10 @@ BOOL COpenTypeUpdaterDlg::OnInitDialog() {
         return FALSE;
     }
 
+    // What waits from an earlier start of Windows is done before the search,
+    // which would list its fonts again.
+    CompleteRevisionsOfEarlierStarts();
+
     {
         CStartDialog start;
         if (start.DoModal() == IDCANCEL) {
@@ -236,6 +241,11 @@ void COpenTypeUpdaterDlg::OnAbortClicked() {
     }
 }
 
+void CompleteRevisionsOfEarlierStarts() {
+    CompletePendingRevisions(
+        kEarlierStarts, [](const char* line, void*) { RunLog().Write(line); }, nullptr);
+}
+
 int ReviseFoundFonts(ProgressCallbackFn callback, void* context, CString* lastFont) {
     CFolderCheckCtrl* control = GetFolderCheckCtrl();
     const INT_PTR count = control->GetFoundFontCount();
@@ -253,6 +263,9 @@ int ReviseFoundFonts(ProgressCallbackFn callback, void* context, CString* lastFo
                                         static_cast<int>(i));
             *lastFont = record->path;
             LogFontResult(record->path, result);
+            if (result == kReviseOk && RunLog().IsOpen() && RevisionWaitingFor(record->path)) {
+                RunLog().Writef("waiting for restart: %s", static_cast<const char*>(record->path));
+            }
         }
         // The fonts before a failure stay revised; those after it are
         // not touched.

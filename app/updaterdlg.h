@@ -59,4 +59,9 @@ CString OutcomeMessage(int result, const char* fontPath);
 // Revises the fonts the search found, in order, until the first that does
 // not revise: that font's result (or 0), with the path of the last font
 // tried in *lastFont.  Each result goes to the run's log.
+// Completes the revisions that an earlier start of Windows left waiting (its
+// RunOnce not run, or cut short) and removes staging files no record
+// refers to; logged.
+void CompleteRevisionsOfEarlierStarts();
+
 int ReviseFoundFonts(ProgressCallbackFn callback, void* context, CString* lastFont);

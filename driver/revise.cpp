@@ -17,6 +17,7 @@
 #include "driver/revise.h"
 #include "driver/folderpin.h"
 #include "driver/foldersecurity.h"
+#include "driver/pending.h"
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
 #include "platform/framework/cstring.h"
@@ -96,10 +97,6 @@ enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 // ever removed as leftovers.
 const char kBesidePrefix[] = "~upd";
 const char kBesideSuffix[] = ".new";
-// A complete, verified revision waiting for the next start of Windows to
-// take the place of a font in use.  Never removed as a leftover: Windows
-// moves it over the font at its start.
-const char kPendingSuffix[] = ".pnd";
 const char kHexDigits[] = "0123456789abcdef";
 
 // The installed font's folder, with its final backslash; "" when the path
@@ -268,33 +265,58 @@ void RemoveReplaceLeftovers(const char* fontPath) {
 }
 
 int COpenTypeManager::ReplaceAtNextStart(const char* fontPath, const char* copy) {
-    // The copy takes a name of its own, so that no later run takes it for
-    // a leftover; Windows moves it over the font before anything loads it.
-    CString pending;
-    for (int attempt = 0; attempt < kNameTries && pending.IsEmpty(); ++attempt) {
-        const CString candidate = BesidePath(fontPath, attempt, kPendingSuffix);
-        if (candidate.IsEmpty() || candidate.GetLength() >= MAX_PATH) break;
-        if (MoveFileExA(copy, candidate, MOVEFILE_WRITE_THROUGH)) {
-            pending = candidate;
-        } else if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
-            break;
-        }
+    // The revision waits with a record of exactly what it was made from:
+    // the font as read (its identity and the digest of its bytes) and the
+    // revision itself, all checked again when it is moved in.
+    PendingRevision revision;
+    revision.fontPath = fontPath;
+    revision.identity = m_fileIdentity;
+    revision.revisionSum = m_outputSum;
+    // The copy is checked as the read-back checks a font replaced at once;
+    // its digest is then what the completion must find.
+    int result = kReviseCopyFailed;
+    if (m_pFile && m_fileLength > 0 && Sha256Of(m_pFile, static_cast<uint64_t>(m_fileLength), revision.fontDigest) &&
+        VerifyRevisedFile(copy, m_outputSum) == kReviseOk &&
+        DigestOfFile(copy, revision.revisionDigest, &revision.revisionLength)) {
+        result = SchedulePendingRevision(revision, copy);
     }
-    if (pending.IsEmpty()) {
-        DeleteOwnFile(copy);
-        return kReviseCopyFailed;
+    DeleteOwnFile(copy);
+    return result;
+}
+
+PlaceResult PlaceFontFile(const char* fontPath, const char* sourcePath, const BYTE* bytes, uint32_t length,
+                          const FileIdentity& expected, FileIdentity* placed) {
+    CString inUseCopy;
+    ReplaceResult replaced = ReplaceWhole(
+        fontPath,
+        [&](const char* beside) -> FillResult {
+            if (sourcePath) {
+                if (!CopyFileA(sourcePath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
+                if (FlushToDisk(beside)) return kFilled;
+                DeleteOwnFile(beside);
+                return kFillFailed;
+            }
+            CFile file;
+            if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
+                return NameTaken() ? kFillNameTaken : kFillFailed;
+            }
+            bool ok = file.Write(bytes, length) && FlushFileBuffers(file.m_hFile);
+            ok = file.Close() && ok;
+            if (!ok) DeleteOwnFile(beside);
+            return ok ? kFilled : kFillFailed;
+        },
+        &inUseCopy, &expected, placed);
+    // Loaded again (when the font was loaded in the session) as soon as the
+    // move is done, as a revision made now is.
+    CUnloadedFont unloaded;
+    if (replaced == kTargetInUse && unloaded.Unload(fontPath) > 0) {
+        replaced = MoveBesideOver(inUseCopy, fontPath, true, &expected, placed);
     }
-    // What Windows will put in place is checked now, as the read-back checks
-    // a font replaced at once; and where it will go must still be the font
-    // that was read.
-    FileIdentity now;
-    if (VerifyRevisedFile(pending, m_outputSum) != kReviseOk ||
-        (m_fileIdentity.known && (!IdentityOf(fontPath, &now) || !(now == m_fileIdentity))) ||
-        !MoveFileExA(pending, fontPath, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
-        DeleteOwnFile(pending);
-        return kReviseCopyFailed;
+    if (replaced == kTargetInUse) {
+        DeleteOwnFile(inUseCopy);
+        return kPlaceInUse;
     }
-    return kReviseOk;
+    return replaced == kReplaced ? kPlaced : kPlaceFailed;
 }
 
 int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCallbackFn callback, void* context,

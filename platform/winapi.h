@@ -32,5 +32,6 @@
 #include "platform/win32/security.h"  // version, tokens, access check, mutex, restart
 #include "platform/win32/shell.h"     // shell folders, path helpers, WOW64 redirection
 #include "platform/win32/crypt.h"     // hashing, and loading its library by path
+#include "platform/win32/registry.h"  // the registry, folders with access rules, the Windows folder
 
 #endif  // _WIN32

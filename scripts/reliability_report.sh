@@ -109,4 +109,8 @@ section "Fault injection over whole program runs (each platform call of a run fa
   wholerun-faults cases_run=cases fonts_damaged=damaged! cases_failing_a_check=failed!
 section "Crash safety (a revising process killed with SIGKILL)" \
   crash-safety kill_points=killed fonts_damaged=damaged!
+section "Crash safety of a font in use (killed while its revision is kept for the next start, then the next run)" \
+  crash-safety-in-use kill_points=killed more_than_one_waiting=staged-too-many! staging_left_after_next_run=staging-left-after-next-run! fonts_damaged=damaged!
+section "Crash safety of the completion at the next start (killed at every call, then the next start)" \
+  crash-safety-completion kill_points=killed left_after_next_start=left-after-next-start! fonts_damaged=damaged!
 exit $bad

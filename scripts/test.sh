@@ -29,6 +29,7 @@ ctest --test-dir "$build" -j"$jobs" --output-on-failure
 # The real Windows program under Wine, driven from the keyboard.
 tests/wine/e2e.sh "$build"
 tests/wine/unattended.sh "$build"
+tests/wine/inuse.sh "$build"
 
 # Reliability: every fuzz target run for a bounded time (a crash input is
 # kept and fails the run), then the figures of fuzzing, fault injection and

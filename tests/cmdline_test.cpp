@@ -45,8 +45,17 @@ TEST(CommandLineTest, SwitchesAreReadAsAdministratorsWriteThem) {
         EXPECT_STREQ(o.logPath, c.log);
         EXPECT_STREQ(o.bad, c.bad);
     }
-    // A path the ANSI functions cannot open is refused before anything runs.
+    // The completion at the start of Windows: windowless, with a log at
+    // most, and never mixed with a mode that revises.
     CommandLine o;
+    EXPECT_TRUE(ParseCommandLine("\"C:\\x\\upd.exe\" /Complete /log C:\\l.log", &o));
+    EXPECT_TRUE(o.complete && o.Windowless() && o.Unattended());
+    for (const char* line : {"upd /complete /quiet", "upd /passive /complete", "upd /complete /check",
+                             "upd /complete /forcerestart"}) {
+        EXPECT_FALSE(ParseCommandLine(line, &o)) << line;
+        EXPECT_STREQ(o.bad, "/complete") << line;
+    }
+    // A path the ANSI functions cannot open is refused before anything runs.
     EXPECT_FALSE(ParseCommandLine(("upd /log C:\\" + std::string(300, 'a')).c_str(), &o));
     EXPECT_TRUE(o.logPath.IsEmpty());
 }

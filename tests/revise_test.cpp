@@ -15,6 +15,7 @@
 
 #include "discovery/foldercheck.h"
 #include "driver/revise.h"
+#include "driver/pending.h"
 #include "engine/manager.h"
 #include "tests/support/manifest.h"
 #include "tests/support/revision.h"
@@ -36,6 +37,8 @@ namespace {
 const uint32_t kRev1 = 0x00010000;
 const char kFont[] = "D:\\Fonts\\Sorame-Gothic-Pro-W3.otf";
 const char kTemp[] = "C:\\Windows\\Temp\\";
+const char kStaging[] = "C:\\Windows\\Temp\\upd-pending";
+const char kRunOnce[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kHost[] = "C:\\Program Files\\Sorame\\Updater\\host\\";
 const int64_t kNow = 1700000000;
 
@@ -183,7 +186,7 @@ TEST_F(ReviseTest, AFailedReplacementLeavesTheInstalledFontAsItWas) {
     // at the next start.
     ::chmod(sim::HostPath(kFont).c_str(), 0444);
     EXPECT_EQ(Revise(), kReviseCopyFailed);
-    EXPECT_TRUE(sim::PendingMoves().empty());
+    EXPECT_FALSE(Exists(kStaging));
     ExpectInstalledIntact();
     ExpectNoLeftovers();
 }
@@ -274,38 +277,49 @@ TEST_F(ReviseTest, ADifferenceFileSwappedAfterTheScanIsNotBuiltFrom) {
     }
 }
 
-TEST_F(ReviseTest, AFontInUseIsReplacedAtTheNextStartOfWindows) {
-    sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
+TEST_F(ReviseTest, AFontInUseWaitsOnceInTheStagingFolderAndIsReplacedAtTheNextStart) {
     ASSERT_EQ(Revise(), kReviseOk);
     const Bytes revised = Get(kFont);
     Put(kFont, m_installed);
+    // Windows starts the program's completion run; here, its driver part.
+    sim::SetProgramStarter([](const std::string&) {
+        CompletePendingRevisions(kEveryRecord, nullptr, nullptr);
+        return 0;
+    });
 
-    // Held open without delete sharing, as Windows holds a loaded font; run
-    // twice before the restart.
+    // Held open without delete sharing, as a program holds a font it opened,
+    // in a folder only administrators may change; run three times before
+    // the restart: one revision waits.
+    sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
     sim::HoldFileElsewhere(kFont);
-    EXPECT_EQ(Revise(), kReviseOk);
-    EXPECT_EQ(Revise(), kReviseOk);
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(Revise(), kReviseOk);
     ExpectInstalledIntact();
-    ASSERT_EQ(sim::PendingMoves().size(), 2u);
-    EXPECT_EQ(sim::PendingMoves()[0].to, kFont);
-    EXPECT_EQ(FilesIn("D:\\Fonts").size(), 3u);
-    EXPECT_EQ(FilesIn(kTemp).size(), 0u);
-    RemoveReplaceLeftovers(kFont);  // a third run's start keeps what waits for the restart
-    EXPECT_EQ(FilesIn("D:\\Fonts").size(), 3u);
+    EXPECT_TRUE(RevisionWaitingFor(kFont));
+    EXPECT_EQ(FilesIn(kStaging).size(), 2u);
+    EXPECT_EQ(FilesIn("D:\\Fonts"), (std::vector<std::string>{"Sorame-Gothic-Pro-W3.otf"}));
+    EXPECT_TRUE(sim::PendingMoves().empty());
+    const auto runOnce = sim::RegistryValues(kRunOnce);
+    ASSERT_EQ(runOnce.size(), 1u);
+    EXPECT_EQ(runOnce.begin()->second, "\"C:\\Program Files\\Sorame\\Updater\\upd.exe\" /complete");
+    // An ordinary run of this start of Windows leaves it waiting.
+    EXPECT_EQ(CompletePendingRevisions(kEarlierStarts, nullptr, nullptr).revised, 0);
+    EXPECT_EQ(FilesIn(kStaging).size(), 2u);
 
     sim::RestartWindows();
     EXPECT_TRUE(Get(kFont) == revised);
-    ExpectNoLeftovers();
+    EXPECT_FALSE(Exists(kStaging));
+    EXPECT_TRUE(sim::RegistryValues(kRunOnce).empty());
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
 
-    // When the move cannot be scheduled (the third move of the revision),
-    // the font stays as it was and nothing waits beside it.
+    // When the completion cannot be registered, the font stays as it was
+    // and nothing waits anywhere.
     Put(kFont, m_installed);
     sim::HoldFileElsewhere(kFont);
-    sim::FailCall("MoveFileExA", 3);
+    sim::FailCall("RegSetValueExA", 2);
     EXPECT_EQ(Revise(), kReviseCopyFailed);
-    EXPECT_TRUE(sim::PendingMoves().empty());
     ExpectInstalledIntact();
-    ExpectNoLeftovers();
+    EXPECT_TRUE(FilesIn(kStaging).empty());
+    EXPECT_TRUE(sim::RegistryValues(kRunOnce).empty());
 }
 
 TEST_F(ReviseTest, AFontFolderSwappedForALinkMidRunIsNotWrittenThrough) {
@@ -682,7 +696,7 @@ TEST_F(ReviseTest, AFontStillHeldInAFolderAUserCanChangeEndsInUseWithNothingWrit
     // In a folder only administrators may change, it waits for the restart.
     sim::SetFolderRules("D:\\Fonts", sim::FolderRules::kAdministratorsOnly);
     EXPECT_EQ(Revise(), kReviseOk);
-    EXPECT_EQ(sim::PendingMoves().size(), 1u);
+    EXPECT_EQ(FilesIn(kStaging).size(), 2u);
     ExpectInstalledIntact();
 }
 

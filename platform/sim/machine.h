@@ -45,6 +45,8 @@ struct FailureRule {
     DWORD error = 0;
 };
 
+struct RegistryState;  // registry.cpp
+
 struct Machine {
     std::map<char, Drive> drives;  // upper-case letters
     std::map<uintptr_t, FileHandle> files;
@@ -94,6 +96,7 @@ struct Machine {
     SecurityState security;
     ShellState shell;
     std::function<void(const char*, uint64_t)> callHook;
+    std::shared_ptr<RegistryState> registry;  // made on first use (registry.cpp)
 
     // Window positions (geometry.cpp): where the program put each window.
     std::map<HWND, POINT> windowAt;

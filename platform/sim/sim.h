@@ -14,6 +14,7 @@
 
 #include "platform/winapi.h"
 #include "platform/sim/sim_windows.h"  // windows, the scripted user, the transcript
+#include "platform/sim/sim_registry.h" // the registry, RunOnce at a restart
 
 namespace sim {
 
@@ -148,6 +149,8 @@ const std::vector<PendingMove>& PendingMoves();
 // The next start of Windows: every other process's files are closed, then
 // the pending moves are carried out in order (a move whose source is gone,
 // or whose target exists without MOVEFILE_REPLACE_EXISTING, is passed by).
+// Then volatile registry keys go and the RunOnce values are run (see
+// sim_registry.h).
 void RestartWindows();
 
 // Seeds the run-time library's rand, for repeatable temporary names.

@@ -296,6 +296,7 @@ void RestartWindows() {
         if (!(move.flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(to.c_str(), &st) == 0) continue;
         ::rename(from.c_str(), to.c_str());
     }
+    StartWindowsRegistry();
 }
 
 }  // namespace sim

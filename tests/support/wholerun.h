@@ -111,6 +111,16 @@ protected:
         sim::SetTempPath("C:\\Windows\\Temp\\");
         Put(kCache, testdata::BytesOf("cache"));
         Put(kDownloadCopy, testdata::BytesOf("downloaded font"));
+        // At a restart, Windows starts the commands of RunOnce: the
+        // program file named first, with its arguments.
+        sim::SetProgramStarter([this](const std::string& command) {
+            const size_t end = command.size() > 1 && command[0] == '"' ? command.find('"', 1) : std::string::npos;
+            if (end == std::string::npos) return -1;
+            sim::SetCommandLine(command);
+            const int code = RunProgram(command.substr(1, end - 1).c_str());
+            sim::SetCommandLine("");
+            return code;
+        });
     }
     void TearDown() override {
         sim::EndProgramRun();

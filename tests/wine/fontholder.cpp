@@ -5,6 +5,10 @@
 // fails with a sharing violation.
 //
 //   fontholder.exe FONT STOP
+//   fontholder.exe /load FONT STOP
+//
+// With /load the font is loaded for the session instead (AddFontResourceW),
+// as a program loads a font it was given, and unloaded at the end.
 //
 // Prints "held" once the font is held, then waits until the file STOP
 // exists, lets the font go and ends.  Exit code 0, or 1 when the font could
@@ -14,8 +18,26 @@
 #include <cstdio>
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && lstrcmpiW(argv[1], L"/load") == 0) {
+        // From gdi32 at run time: the helper is linked with no more than it
+        // was before.
+        HMODULE gdi = LoadLibraryW(L"gdi32.dll");
+        typedef int(WINAPI * AddFn)(LPCWSTR);
+        typedef BOOL(WINAPI * RemoveFn)(LPCWSTR);
+        AddFn add = gdi ? reinterpret_cast<AddFn>(GetProcAddress(gdi, "AddFontResourceW")) : nullptr;
+        RemoveFn remove = gdi ? reinterpret_cast<RemoveFn>(GetProcAddress(gdi, "RemoveFontResourceW")) : nullptr;
+        if (!add || !remove || add(argv[2]) == 0) {
+            std::printf("cannot load the font\n");
+            return 1;
+        }
+        std::printf("held\n");
+        std::fflush(stdout);
+        while (GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES) Sleep(50);
+        remove(argv[2]);
+        return 0;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: fontholder.exe FONT STOP\n");
+        std::fprintf(stderr, "usage: fontholder.exe [/load] FONT STOP\n");
         return 1;
     }
     // The handle stays open, without FILE_SHARE_DELETE: under Wine a mapping

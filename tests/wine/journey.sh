@@ -48,22 +48,24 @@ install_all_fonts() {
 # report revised|unchanged|any: what became of each font, against the fonts
 # as installed and as revised; what the targets were to become.  While
 # WAITING names a font (its Windows path), that font is in use: it is to be
-# unchanged, with its verified revision waiting beside it as ~upd<hex>.pnd.
-# Beside every other font nothing of the program's is to be left.
+# unchanged, nothing beside it, and its verified revision waiting with its
+# record in C:\windows\temp\upd-pending.  Beside every other font nothing
+# of the program's is to be left, and with no font waiting, no staging folder.
 report() {
-  local dir winDir name note should pending
+  local dir winDir name note should pending staged
   while IFS='|' read -r dir winDir name note; do
     should=unchanged
     [ "$1" = revised ] && [ -e "$WORK/expected/$name.otf" ] && should=revised
     [ "$1" = any ] && should=
     pending=$(find "$dir" -maxdepth 1 -type f -name '~upd*')
     if [ "$winDir\\$name.otf" = "${WAITING:-}" ]; then
-      if cmp -s "$dir/$name.otf" "$FONTS/$name.otf" && [ "$(wc -w <<<"$pending")" -eq 1 ] &&
-         [[ "$pending" == */~upd[0-9a-f].pnd ]] && cmp -s "$pending" "$WORK/expected/$name.otf"; then
+      staged=$(find "$C/windows/temp/upd-pending" -maxdepth 1 -type f -name '*.font' 2>/dev/null)
+      if cmp -s "$dir/$name.otf" "$FONTS/$name.otf" && [ -z "$pending" ] && [ "$(wc -w <<<"$staged")" -eq 1 ] &&
+         cmp -s "$staged" "$WORK/expected/$name.otf"; then
         echo "    $winDir\\$name.otf$note: still as installed; its revision, verified," \
-          "waits beside it as ${pending##*/} for the next start of Windows"
+          "waits in C:\\windows\\temp\\upd-pending for the next start of Windows"
       else
-        echo "    $winDir\\$name.otf$note: its revision does NOT wait beside it as it should"
+        echo "    $winDir\\$name.otf$note: its revision does NOT wait in the staging folder as it should"
         status=1
       fi
       continue
@@ -88,6 +90,10 @@ $USER_FONTS|$USER_FONTS_WIN|${TARGETS[0]}| (installed for one user only)
 $D/Fonts|D:\\Fonts|${TARGETS[1]}|${IN_USE_NOTE:-}
 $D/Fonts|D:\\Fonts|$OTHER_FONT|
 EOF
+  if [ -z "${WAITING:-}" ] && [ -e "$C/windows/temp/upd-pending" ]; then
+    echo "    C:\\windows\\temp\\upd-pending: LEFT when no font waits"
+    status=1
+  fi
 }
 
 # capture TITLE: the texts of the dialog titled TITLE read as soon as it has

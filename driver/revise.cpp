@@ -232,6 +232,64 @@ private:
     int m_count = 0;
 };
 
+// Fills a new file beside a font, from sourcePath when given, else from
+// bytes.  The bytes reach the disk before the move makes them the font: a
+// rename that outlives its data would leave an empty font after a power
+// failure.
+FillResult FillBeside(const char* beside, const char* sourcePath, const BYTE* bytes, uint32_t length) {
+    if (sourcePath) {
+        if (!CopyFileA(sourcePath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
+        if (FlushToDisk(beside)) return kFilled;
+        DeleteOwnFile(beside);
+        return kFillFailed;
+    }
+    CFile file;
+    if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
+        return NameTaken() ? kFillNameTaken : kFillFailed;
+    }
+    bool ok = file.Write(bytes, length) && FlushFileBuffers(file.m_hFile);
+    ok = file.Close() && ok;
+    if (!ok) DeleteOwnFile(beside);
+    return ok ? kFilled : kFillFailed;
+}
+
+// Loads the installed font, takes its serial strings and finds its
+// difference file; null when any of it fails.  The search looked at this
+// path some time ago; what is there now, and what the host folder holds now,
+// may be other files.  The pair is checked again on the very bytes the
+// revision is built from: the font here, the difference file's header in
+// CreateRevisedFile.
+const DiffFileRecord* LoadForRevision(COpenTypeManager& manager, const char* fontPath, int revision,
+                                      ProgressCallbackFn callback, void* context, int fontCount, int fontIndex) {
+    try {
+        if (manager.LoadFont(fontPath, callback, context, fontCount, fontIndex) != kReviseOk) return nullptr;
+        manager.TakeSerialStrings();
+        CFolderCheckCtrl* control = GetFolderCheckCtrl();
+        const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;
+        return diff && manager.LoadedFontIs(*diff) ? diff : nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Reads the replaced font back; when it is not the verified revision, puts
+// the font back exactly as it was loaded.  placed is the identity of the
+// file the replacement put there.
+int ConfirmReplaced(COpenTypeManager& manager, const char* fontPath, const FileIdentity& placed) {
+    Sleep(kSettleMilliseconds);
+    int result = manager.VerifyRevisedFile(fontPath, manager.OutputSum());
+    if (result == kReviseOk || !manager.Image() || manager.ImageLength() == 0) return result;
+    const BYTE* original = manager.Image();
+    const uint32_t originalLength = manager.ImageLength();
+    const bool restored =
+        ReplaceWhole(
+            fontPath, [&](const char* beside) { return FillBeside(beside, nullptr, original, originalLength); },
+            nullptr, &placed, nullptr) == kReplaced;
+    // The font is then neither the verified revision nor the original: the
+    // user must be told so, not that it was put back.
+    return restored ? result : kReviseRestoreFailed;
+}
+
 }  // namespace
 
 // A file this program made beside a font: a plain file with one name.  A
@@ -289,23 +347,8 @@ PlaceResult PlaceFontFile(const char* fontPath, const char* sourcePath, const BY
     CString inUseCopy;
     ReplaceResult replaced = ReplaceWhole(
         fontPath,
-        [&](const char* beside) -> FillResult {
-            if (sourcePath) {
-                if (!CopyFileA(sourcePath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
-                if (FlushToDisk(beside)) return kFilled;
-                DeleteOwnFile(beside);
-                return kFillFailed;
-            }
-            CFile file;
-            if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
-                return NameTaken() ? kFillNameTaken : kFillFailed;
-            }
-            bool ok = file.Write(bytes, length) && FlushFileBuffers(file.m_hFile);
-            ok = file.Close() && ok;
-            if (!ok) DeleteOwnFile(beside);
-            return ok ? kFilled : kFillFailed;
-        },
-        &inUseCopy, &expected, placed);
+        [&](const char* beside) { return FillBeside(beside, sourcePath, bytes, length); }, &inUseCopy, &expected,
+        placed);
     // Loaded again (when the font was loaded in the session) as soon as the
     // move is done, as a revision made now is.
     CUnloadedFont unloaded;
@@ -329,31 +372,8 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
     CPinnedFolder pin;
     if (folder.IsEmpty() || !pin.Pin(folder)) return kReviseLoadFailed;
 
-    int loaded = kReviseLoadFailed;
-    try {
-        loaded = LoadFont(fontPath, callback, context, fontCount, fontIndex);
-    } catch (const std::bad_alloc&) {
-        loaded = kReviseLoadFailed;
-    }
-    if (loaded != kReviseOk) return kReviseLoadFailed;
-
-    TakeSerialStrings();
-
-    CFolderCheckCtrl* control = GetFolderCheckCtrl();
-    const DiffFileRecord* diff = control ? control->FindDiffFile(fontPath, revision) : nullptr;
+    const DiffFileRecord* diff = LoadForRevision(*this, fontPath, revision, callback, context, fontCount, fontIndex);
     if (!diff) return kReviseLoadFailed;
-
-    // The search looked at this path some time ago; what is there now, and
-    // what the host folder holds now, may be other files.  The pair is
-    // checked again on the very bytes the revision is built from: the font
-    // here, the difference file's header in CreateRevisedFile.
-    bool same = false;
-    try {
-        same = LoadedFontIs(*diff);
-    } catch (const std::bad_alloc&) {
-        same = false;
-    }
-    if (!same) return kReviseLoadFailed;
 
     CString tempPath;
     if (!ReserveTempFile(&tempPath)) return kReviseTempFailed;
@@ -365,17 +385,8 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
         CString inUseCopy;
         FileIdentity placed;
         ReplaceResult replaced = ReplaceWhole(
-            fontPath,
-            [&](const char* beside) {
-                if (!CopyFileA(tempPath, beside, TRUE)) return NameTaken() ? kFillNameTaken : kFillFailed;
-                // The copy's bytes reach the disk before the move makes them
-                // the font: a rename that outlives its data would leave an
-                // empty font after a power failure.
-                if (FlushToDisk(beside)) return kFilled;
-                DeleteOwnFile(beside);
-                return kFillFailed;
-            },
-            &inUseCopy, &m_fileIdentity, &placed);
+            fontPath, [&](const char* beside) { return FillBeside(beside, tempPath, nullptr, 0); }, &inUseCopy,
+            &m_fileIdentity, &placed);
         CUnloadedFont unloaded;
         if (replaced == kTargetInUse && unloaded.Unload(fontPath) > 0) {
             replaced = MoveBesideOver(inUseCopy, fontPath, true, &m_fileIdentity, &placed);
@@ -400,26 +411,7 @@ int COpenTypeManager::ReviseFont(const char* fontPath, int revision, ProgressCal
             // The answer to this last report is not heeded: the font is already replaced.
             ReportProgress(callback, context, fontCount, fontIndex, 100, true, fontPath,
                            "テンポラリフォルダからファイルをコピーしています。");
-            Sleep(kSettleMilliseconds);
-            result = VerifyRevisedFile(fontPath, m_outputSum);
-            if (result != kReviseOk && m_pFile && m_fileLength > 0) {
-                // Put the font back exactly as it was loaded.
-                const BYTE* original = m_pFile;
-                const UINT originalLength = static_cast<UINT>(m_fileLength);
-                const bool restored = ReplaceWhole(fontPath, [&](const char* beside) -> FillResult {
-                    CFile file;
-                    if (!file.Open(beside, CFile::modeWrite | CFile::modeCreateNew | CFile::shareExclusive)) {
-                        return NameTaken() ? kFillNameTaken : kFillFailed;
-                    }
-                    bool ok = file.Write(original, originalLength) && FlushFileBuffers(file.m_hFile);
-                    ok = file.Close() && ok;
-                    if (!ok) DeleteOwnFile(beside);
-                    return ok ? kFilled : kFillFailed;
-                }, nullptr, &placed, nullptr) == kReplaced;
-                // The font is then neither the verified revision nor the
-                // original: the user must be told so, not that it was put back.
-                if (!restored) result = kReviseRestoreFailed;
-            }
+            result = ConfirmReplaced(*this, fontPath, placed);
         }
     }
     // Only our own file: it was created new above.

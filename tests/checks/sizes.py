@@ -34,15 +34,7 @@ SKIPPED = ("build", ".git")  # build folders of any name beginning so
 
 # Known offenders, tolerated until the work that shortens them lands:
 # (file, None) for a file, (file, function) for a function.
-TOLERATED = {
-    ("platform/sim/security.cpp", None),
-    ("driver/revise.cpp", "COpenTypeManager::ReviseFont"),
-    ("engine/build.cpp", "COpenTypeManager::CreateRevisedFile"),
-    ("engine/sabuncheck.cpp", "CheckSabunData"),
-    ("platform/sim/files.cpp", "CreateFileA"),
-    ("platform/sim/files.cpp", "ListFirst"),
-    ("platform/sim/window_core.cpp", "ControlProc"),
-}
+TOLERATED = set()
 
 
 def sources(root, folders, suffixes=None):

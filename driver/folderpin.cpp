@@ -13,8 +13,9 @@ bool CPinnedFolder::Pin(const char* folderPath) {
         // No FILE_SHARE_DELETE: that is what keeps the name from being
         // changed.  Opening the entry itself, never what a link leads to,
         // lets a link be seen and refused.
+        const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
         HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                               nullptr, OPEN_EXISTING, flags, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             Release();
             return false;

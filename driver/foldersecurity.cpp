@@ -196,7 +196,8 @@ FolderControl ControlOfFolder(const char* folderPath) {
                 return kFolderUserControlled;
             }
         }
-        if (UserControls(chain[i], folderItself ? kChangesFolder : kChangesBelow, trusted)) return kFolderUserControlled;
+        const DWORD changes = folderItself ? kChangesFolder : kChangesBelow;
+        if (UserControls(chain[i], changes, trusted)) return kFolderUserControlled;
     }
     return kFolderAdministratorsOnly;
 }

@@ -273,8 +273,8 @@ bool StartToken(bool make, CString* token) {
                         nullptr) != ERROR_SUCCESS) {
         return false;
     }
-    const LONG set = RegSetValueExA(key, kStartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(static_cast<const char*>(made)),
-                                    static_cast<DWORD>(made.GetLength() + 1));
+    const BYTE* value = reinterpret_cast<const BYTE*>(static_cast<const char*>(made));
+    const LONG set = RegSetValueExA(key, kStartValue, 0, REG_SZ, value, static_cast<DWORD>(made.GetLength() + 1));
     RegCloseKey(key);
     if (set != ERROR_SUCCESS) return false;
     *token = made;
@@ -347,7 +347,8 @@ bool CompleteRecord(const PendingRevision& revision, const CString& stagedPath, 
         return false;
     }
     if (!(before.identity == revision.identity) || std::memcmp(before.digest, revision.fontDigest, kDigestSize) != 0) {
-        Report(report, context, "pending %s discarded: %s", font, "the font is no longer the one the revision was made for");
+        Report(report, context, "pending %s discarded: %s", font,
+               "the font is no longer the one the revision was made for");
         return false;
     }
     if (!RevisionFileIs(stagedPath, revision)) {
@@ -366,7 +367,8 @@ bool CompleteRecord(const PendingRevision& revision, const CString& stagedPath, 
         if (!revised) {
             // Put the font back exactly as it was found.
             FileIdentity restored;
-            const bool back = PlaceFontFile(font, nullptr, before.bytes.get(), before.length, placed, &restored) == kPlaced;
+            const bool back =
+                PlaceFontFile(font, nullptr, before.bytes.get(), before.length, placed, &restored) == kPlaced;
             Report(report, context, "pending %s discarded: %s", font,
                    back ? "the revision did not read back; the font was put back" :
                           "the revision did not read back and the font could not be put back");

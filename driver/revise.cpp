@@ -298,8 +298,9 @@ int ConfirmReplaced(COpenTypeManager& manager, const char* fontPath, const FileI
 // not, whatever its name.  Asked on the file opened itself, never through a
 // link.
 bool OwnLeftover(const char* path) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
     const bool ours = GetFileInformationByHandle(file, &info) &&

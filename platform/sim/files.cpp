@@ -79,6 +79,25 @@ void NoteCreator(const struct stat& st) {
     }
 }
 
+// A new handle on an open host file: what sharing checks and the handle's
+// own calls need of it.  lastError is what a successful open leaves.
+HANDLE NewHandle(int fd, const std::string& host, const struct stat& st, DWORD access, DWORD share, bool link,
+                 DWORD lastError) {
+    sim::FileHandle h;
+    h.fd = fd;
+    h.host = host;
+    h.dev = st.st_dev;
+    h.ino = st.st_ino;
+    h.access = access;
+    h.share = share;
+    h.link = link;
+    uintptr_t id = M().nextHandle;
+    M().nextHandle += 4;
+    M().files[id] = h;
+    M().lastError = lastError;
+    return reinterpret_cast<HANDLE>(id);
+}
+
 // A link opened as itself: its handle answers questions about the link (a
 // reparse point), and reads and writes through it fail.
 HANDLE OpenLinkItself(const std::string& host, DWORD disposition, DWORD access, DWORD share) {
@@ -97,19 +116,8 @@ HANDLE OpenLinkItself(const std::string& host, DWORD disposition, DWORD access, 
         Fail(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    sim::FileHandle h;
-    h.fd = fd;
-    h.host = host;
-    h.dev = st.st_dev;
-    h.ino = st.st_ino;
-    h.access = access;
-    h.share = share;
-    h.link = true;
-    uintptr_t id = M().nextHandle;
-    M().nextHandle += 4;
-    M().files[id] = h;
-    M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
-    return reinterpret_cast<HANDLE>(id);
+    const DWORD opened = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return NewHandle(fd, host, st, access, share, true, opened);
 }
 
 // What a disposition does to a file that exists or not: false (with the
@@ -166,18 +174,8 @@ HANDLE OpenFolder(const std::string& host, const struct stat& st, DWORD access, 
         Fail(sim::ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
-    sim::FileHandle h;
-    h.fd = fd;
-    h.host = host;
-    h.dev = st.st_dev;
-    h.ino = st.st_ino;
-    h.access = access;
-    h.share = share;
-    uintptr_t id = M().nextHandle;
-    M().nextHandle += 4;
-    M().files[id] = h;
-    M().lastError = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
-    return reinterpret_cast<HANDLE>(id);
+    const DWORD opened = disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    return NewHandle(fd, host, st, access, share, false, opened);
 }
 
 }  // namespace
@@ -267,20 +265,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
     struct stat opened;
     ::fstat(fd, &opened);
 
-    sim::FileHandle h;
-    h.fd = fd;
-    h.host = host;
-    h.dev = opened.st_dev;
-    h.ino = opened.st_ino;
-    h.access = access;
-    h.share = share;
-    uintptr_t id = M().nextHandle;
-    M().nextHandle += 4;
-    M().files[id] = h;
     if (create) NoteCreator(opened);
-    M().lastError = (exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) ? ERROR_ALREADY_EXISTS
-                                                                                            : ERROR_SUCCESS;
-    return reinterpret_cast<HANDLE>(id);
+    const bool existed = exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+    return NewHandle(fd, host, opened, access, share, false, existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE file) {

@@ -550,13 +550,18 @@ CompletionCounts CompletePendingRevisions(CompletionScope scope, PendingReportFn
         }
         RemoveFiles(staging, id);
     }
-    // Revisions no record refers to: a run cut short while it staged.
+    // Revisions no record refers to: a run cut short while it staged.  Asked
+    // of the folder, not of the listing, which may have stopped before the
+    // revision's record.
     for (const StagingEntry& entry : entries) {
-        if (entry.record) continue;
-        bool referred = false;
-        for (const std::string& id : kept) referred = referred || id == entry.identityName;
-        if (!referred) DeleteFileA(StagedPath(staging, entry.identityName.c_str(), kRevisionSuffix));
+        const CString id(entry.identityName.c_str());
+        if (!entry.record && GetFileAttributesA(StagedPath(staging, id, kRecordSuffix)) == INVALID_FILE_ATTRIBUTES) {
+            DeleteFileA(StagedPath(staging, id, kRevisionSuffix));
+        }
     }
+    // Windows has taken the RunOnce value that started this run: what was
+    // not looked at waits for the next start.
+    if (more) SetRunOnce(true);
     if (kept.empty() && !more) {
         SetRunOnce(false);
         if (FolderEmpty(staging)) RemoveDirectoryA(staging);

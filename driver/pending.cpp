@@ -421,6 +421,21 @@ std::vector<StagingEntry> ListStaging(const CString& folder, bool* more) {
     return entries;
 }
 
+// Removes what waits for fontPath under another identity than keep's: made
+// for a file since replaced at that path, it could only be discarded.
+void RemoveOthersForPath(const CString& folder, const CString& fontPath, const CString& keep) {
+    bool more = false;
+    for (const StagingEntry& entry : ListStaging(folder, &more)) {
+        const CString id(entry.identityName.c_str());
+        PendingRevision other;
+        std::string start;
+        if (entry.record && !(id == keep) && ReadRecord(StagedPath(folder, id, kRecordSuffix), &other, &start) &&
+            other.fontPath == fontPath) {
+            RemoveFiles(folder, id);
+        }
+    }
+}
+
 bool FolderEmpty(const CString& folder) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(folder + "\\*", &data);
@@ -458,7 +473,9 @@ int SchedulePendingRevision(const PendingRevision& revision, const char* revised
         waiting.fontPath == revision.fontPath && RevisionFileIs(stagedPath, waiting)) {
         return SetRunOnce(true) ? kReviseOk : kReviseCopyFailed;
     }
-    // Whatever waited for this file before is replaced, record first.
+    // Whatever waited for this file, or for the font's path, before is
+    // replaced, record first.
+    RemoveOthersForPath(staging, revision.fontPath, id);
     RemoveFiles(staging, id);
 
     CString start;

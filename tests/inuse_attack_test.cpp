@@ -224,3 +224,78 @@ TEST_F(InUseAttackTest, TheFontsFolderSwappedAtAnyCallOfTheCompletionChangesNoth
     RecordProperty("swapped", done);
     RecordProperty("refused", refused);
 }
+
+TEST_F(InUseAttackTest, WhatIsPlantedOrChangedBetweenTheRunAndTheRestartIsLeftAlone) {
+    INSTALL_TARGETS();
+    const Bytes installed = Real("Sorame-Mincho-Std-W5").installed;
+    const Bytes precious = testdata::BytesOf("precious");
+    const std::string beside = "C:\\Windows\\Fonts\\~upd";
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        bool revised;
+    };
+    const Case cases[] = {
+        // Names the completion makes beside the font taken by what is not
+        // its own: the revision still goes in, under none of them.
+        {"names beside the font taken", [&] {
+             Put("C:\\Other\\precious.otf", precious);
+             MakeFolder(beside + "0.new");
+             std::filesystem::create_hard_link(sim::HostPath("C:\\Other\\precious.otf"), sim::HostPath((beside + "1.new").c_str()));
+             ASSERT_TRUE(sim::MakeFileLink(beside + "2.new", "C:\\Other\\precious.otf"));
+         }, true},
+        {"the font's folder opened to users", [] {
+             sim::SetFolderRules("C:\\Windows\\Fonts", sim::FolderRules::kOpenToUsers);
+         }, false},
+        {"the font given a second name", [&] {
+             std::filesystem::create_hard_link(sim::HostPath(kMincho), sim::HostPath("C:\\Other\\second.otf"));
+         }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string id;
+        StageMincho(&id);
+        std::filesystem::remove_all(sim::HostPath("C:\\Other"));
+        MakeFolder("C:\\Other");
+        c.act();
+        const std::vector<std::string> planted = testdata::FilesIn("C:\\Windows\\Fonts");
+        sim::RestartWindows();
+        EXPECT_TRUE(c.revised ? Revised(kMincho, installed) : Untouched(kMincho, installed));
+        EXPECT_EQ(testdata::FilesIn("C:\\Windows\\Fonts"), planted);
+        if (Exists("C:\\Other\\precious.otf")) {
+            EXPECT_TRUE(Get("C:\\Other\\precious.otf") == precious);
+        }
+        // A second name keeps the bytes it had: the font's name is moved over, never written into.
+        if (Exists("C:\\Other\\second.otf")) {
+            EXPECT_TRUE(Untouched("C:\\Other\\second.otf", installed));
+        }
+        EXPECT_FALSE(Exists(kStaging));
+        EXPECT_TRUE(sim::RegistryValues(kRunOnce).empty());
+    }
+}
+
+TEST_F(InUseAttackTest, AFontReplacedAndInUseAgainBeforeTheRestartWaitsOnce) {
+    INSTALL_TARGETS();
+    const Bytes installed = Real("Sorame-Mincho-Std-W5").installed;
+    std::string id;
+    StageMincho(&id);
+    // The user installs the same release again (a new file), still in use.
+    std::filesystem::remove(sim::HostPath(kMincho));
+    Put(kMincho, installed);
+    sim::HoldFileElsewhere(kMincho);
+    EXPECT_EQ(Run(), kExitRestartNeeded);
+    EXPECT_EQ(testdata::FilesIn(kStaging).size(), 2u);
+    sim::RestartWindows();
+    EXPECT_TRUE(Revised(kMincho, installed));
+    EXPECT_FALSE(Exists(kStaging));
+}
+
+TEST_F(InUseAttackTest, AFileAtTheStagingNameMadeByAUserIsNotUsedNorFollowed) {
+    INSTALL_TARGETS();
+    Put(kStaging, testdata::BytesOf("a user's file"));
+    sim::HoldFileElsewhere(kMincho);
+    EXPECT_EQ(Run(), ExitCodeOfRevision(kReviseFontInUse));
+    EXPECT_TRUE(Get(kStaging) == testdata::BytesOf("a user's file"));
+    EXPECT_TRUE(sim::RegistryValues(kRunOnce).empty());
+    EXPECT_TRUE(Untouched(kMincho, Real("Sorame-Mincho-Std-W5").installed));
+}

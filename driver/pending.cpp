@@ -577,8 +577,9 @@ CompletionCounts CompletePendingRevisions(CompletionScope scope, PendingReportFn
         }
     }
     // Windows has taken the RunOnce value that started this run: what was
-    // not looked at waits for the next start.
-    if (more) SetRunOnce(true);
+    // not looked at waits for the next start (only for a program where
+    // only administrators can change it, as when a revision is staged).
+    if (more && ProgramFolderTrusted()) SetRunOnce(true);
     if (kept.empty() && !more) {
         SetRunOnce(false);
         if (FolderEmpty(staging)) RemoveDirectoryA(staging);

@@ -148,15 +148,31 @@ TEST_F(InUseAttackTest, ARevisionWaitingBeyondWhatOneRunListsIsNotLost) {
     INSTALL_TARGETS();
     std::string id;
     StageMincho(&id);
-    char name[32];
-    for (int i = 0; i < 4095; ++i) {
-        std::snprintf(name, sizeof name, "00000000%016x.font", i);
-        ASSERT_LT(std::string(name), id + ".font");
-        Put(std::string(kStaging) + "\\" + name, testdata::BytesOf("no record"));
-    }
+    auto plant = [&] {
+        char name[32];
+        for (int i = 0; i < 4095; ++i) {
+            std::snprintf(name, sizeof name, "00000000%016x.font", i);
+            ASSERT_LT(std::string(name), id + ".font");
+            Put(std::string(kStaging) + "\\" + name, testdata::BytesOf("no record"));
+        }
+    };
+    plant();
     for (int restart = 0; restart < 2; ++restart) sim::RestartWindows();
     EXPECT_TRUE(Revised(kMincho, Real("Sorame-Mincho-Std-W5").installed));
     ExpectNothingLeft();
+
+    // A run of the program from a folder users may change leaves the
+    // program to be started at the next start as it was.
+    StageMincho(&id);
+    plant();
+    const std::string userExe = "C:\\Users\\Public\\Updater\\upd.exe";
+    Put("C:\\Users\\Public\\Updater\\host\\Sorame-Mincho-Std-W5.pa", Real("Sorame-Mincho-Std-W5").diff);
+    sim::SetFolderRules("C:\\Users\\Public\\Updater", sim::FolderRules::kOpenToUsers);
+    const std::map<std::string, std::string> runOnce = sim::RegistryValues(kRunOnce);
+    sim::SetCommandLine("\"" + userExe + "\" /quiet");
+    RunProgram(userExe.c_str());
+    sim::EndProgramRun();
+    EXPECT_EQ(sim::RegistryValues(kRunOnce), runOnce);
 }
 
 TEST_F(InUseAttackTest, AFontLoadedMoreOftenThanTheProgramUnloadsWaitsAndKeepsItsLoads) {

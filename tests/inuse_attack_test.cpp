@@ -257,7 +257,8 @@ TEST_F(InUseAttackTest, WhatIsPlantedOrChangedBetweenTheRunAndTheRestartIsLeftAl
         {"names beside the font taken", [&] {
              Put("C:\\Other\\precious.otf", precious);
              MakeFolder(beside + "0.new");
-             std::filesystem::create_hard_link(sim::HostPath("C:\\Other\\precious.otf"), sim::HostPath((beside + "1.new").c_str()));
+             std::filesystem::create_hard_link(sim::HostPath("C:\\Other\\precious.otf"),
+                                               sim::HostPath((beside + "1.new").c_str()));
              ASSERT_TRUE(sim::MakeFileLink(beside + "2.new", "C:\\Other\\precious.otf"));
          }, true},
         {"the font's folder opened to users", [] {

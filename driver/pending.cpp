@@ -423,6 +423,21 @@ std::vector<StagingEntry> ListStaging(const CString& folder, bool* more) {
     return entries;
 }
 
+// Removes what waits for fontPath under another identity than keep's: made
+// for a file since replaced at that path, it could only be discarded.
+void RemoveOthersForPath(const CString& folder, const CString& fontPath, const CString& keep) {
+    bool more = false;
+    for (const StagingEntry& entry : ListStaging(folder, &more)) {
+        const CString id(entry.identityName.c_str());
+        PendingRevision other;
+        std::string start;
+        if (entry.record && !(id == keep) && ReadRecord(StagedPath(folder, id, kRecordSuffix), &other, &start) &&
+            other.fontPath == fontPath) {
+            RemoveFiles(folder, id);
+        }
+    }
+}
+
 bool FolderEmpty(const CString& folder) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(folder + "\\*", &data);
@@ -460,7 +475,9 @@ int SchedulePendingRevision(const PendingRevision& revision, const char* revised
         waiting.fontPath == revision.fontPath && RevisionFileIs(stagedPath, waiting)) {
         return SetRunOnce(true) ? kReviseOk : kReviseCopyFailed;
     }
-    // Whatever waited for this file before is replaced, record first.
+    // Whatever waited for this file, or for the font's path, before is
+    // replaced, record first.
+    RemoveOthersForPath(staging, revision.fontPath, id);
     RemoveFiles(staging, id);
 
     CString start;
@@ -552,13 +569,19 @@ CompletionCounts CompletePendingRevisions(CompletionScope scope, PendingReportFn
         }
         RemoveFiles(staging, id);
     }
-    // Revisions no record refers to: a run cut short while it staged.
+    // Revisions no record refers to: a run cut short while it staged.  Asked
+    // of the folder, not of the listing, which may have stopped before the
+    // revision's record.
     for (const StagingEntry& entry : entries) {
-        if (entry.record) continue;
-        bool referred = false;
-        for (const std::string& id : kept) referred = referred || id == entry.identityName;
-        if (!referred) DeleteFileA(StagedPath(staging, entry.identityName.c_str(), kRevisionSuffix));
+        const CString id(entry.identityName.c_str());
+        if (!entry.record && GetFileAttributesA(StagedPath(staging, id, kRecordSuffix)) == INVALID_FILE_ATTRIBUTES) {
+            DeleteFileA(StagedPath(staging, id, kRevisionSuffix));
+        }
     }
+    // Windows has taken the RunOnce value that started this run: what was
+    // not looked at waits for the next start (only for a program where
+    // only administrators can change it, as when a revision is staged).
+    if (more && ProgramFolderTrusted()) SetRunOnce(true);
     if (kept.empty() && !more) {
         SetRunOnce(false);
         if (FolderEmpty(staging)) RemoveDirectoryA(staging);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/framework/path.h"
 #include "platform/winapi.h"
 
 namespace {
@@ -54,4 +55,11 @@ bool FolderChain(const char* folderPath, std::vector<std::string>* chain) {
         name.clear();
     }
     return true;
+}
+
+CString FolderOf(const char* path) {
+    CString drive, dir;
+    SplitPath(path, &drive, &dir, nullptr, nullptr);
+    if (dir.IsEmpty()) return CString();
+    return drive + dir;
 }

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "driver/folderpath.h"
 #include "driver/folderpin.h"
 #include "driver/foldersecurity.h"
 #include "driver/revise.h"
+#include "engine/manifest.h"
 #include "engine/otbase.h"
 #include "platform/framework/cfile.h"
-#include "platform/framework/path.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ const int kMaxStagingEntries = 4096;
 const uint32_t kMaxFontBytes = 0x7FFFFFFFu;
 
 const char kHex[] = "0123456789abcdef";
-
-CString HexOf(const BYTE* bytes, size_t count) {
-    CString out;
-    for (size_t i = 0; i < count; ++i) {
-        char pair[3] = {kHex[bytes[i] >> 4], kHex[bytes[i] & 15], 0};
-        out += pair;
-    }
-    return out;
-}
 
 bool ParseHex(const char* text, size_t length, BYTE* out, size_t count) {
     if (length != count * 2) return false;
@@ -83,15 +75,6 @@ bool ParseIdentityName(const char* name, FileIdentity* id) {
     }
     *id = FileIdentity{true, parts[0], parts[1], parts[2]};
     return true;
-}
-
-// The folder of a file's path, with its final backslash; "" when it has
-// none.  A backslash inside a double-byte character does not end it.
-CString FolderOf(const char* path) {
-    CString drive, dir;
-    SplitPath(path, &drive, &dir, nullptr, nullptr);
-    if (dir.IsEmpty()) return CString();
-    return drive + dir;
 }
 
 bool StagingFolder(CString* out) {
@@ -184,8 +167,8 @@ CString RecordText(const PendingRevision& revision, const CString& start) {
                 "revision-sum=%08lx\r\nstart=%s\r\n",
                 kRecordMagic, static_cast<const char*>(revision.fontPath),
                 static_cast<const char*>(IdentityName(revision.identity)),
-                static_cast<const char*>(HexOf(revision.fontDigest, kDigestSize)),
-                static_cast<const char*>(HexOf(revision.revisionDigest, kDigestSize)),
+                DigestHex(revision.fontDigest).c_str(),
+                DigestHex(revision.revisionDigest).c_str(),
                 static_cast<unsigned long>(revision.revisionLength), static_cast<unsigned long>(revision.revisionSum),
                 static_cast<const char*>(start));
     return text;

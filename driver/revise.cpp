@@ -14,14 +14,14 @@
 #include <new>
 
 #include "discovery/foldercheck.h"
-#include "driver/revise.h"
+#include "driver/folderpath.h"
 #include "driver/folderpin.h"
 #include "driver/foldersecurity.h"
 #include "driver/pending.h"
+#include "driver/revise.h"
 #include "engine/manager.h"
 #include "platform/framework/cfile.h"
 #include "platform/framework/cstring.h"
-#include "platform/framework/path.h"
 
 namespace {
 
@@ -98,16 +98,6 @@ enum FillResult { kFilled, kFillNameTaken, kFillFailed };
 const char kBesidePrefix[] = "~upd";
 const char kBesideSuffix[] = ".new";
 const char kHexDigits[] = "0123456789abcdef";
-
-// The installed font's folder, with its final backslash; "" when the path
-// has none.  A backslash inside a double-byte character of the file's name
-// does not end the folder.
-CString FolderOf(const char* path) {
-    CString drive, dir;
-    SplitPath(path, &drive, &dir, nullptr, nullptr);
-    if (dir.IsEmpty()) return CString();
-    return drive + dir;
-}
 
 // The path of attempt's new file in the installed font's folder; "" when the
 // font's path has no folder.

@@ -194,6 +194,21 @@ protected:
     // spread over its run (every call when it makes fewer) and at moments
     // spread over its duration, together at least minimumKills.
     void Sweep(const std::string& name, int callPoints, int minimumKills);
+#ifdef HAVE_PAPRODUCER
+    // The font installed on D:, its difference file to release in the host
+    // folder, and the search done.
+    void UseRelease(const std::string& name, const Bytes& installed, const Bytes& release) {
+        m_font = "D:\\Fonts\\" + name + ".otf";
+        std::string error;
+        const Bytes diff = paproducer::MakeDifference(installed, release, &error);
+        ASSERT_FALSE(diff.empty()) << error;
+        m_old = installed;
+        m_revision = static_cast<int>(testdata::GetU32(diff, 36));
+        WriteHost(sim::HostPath((std::string(kHost) + name + ".pa").c_str()), diff);
+        ReleaseFolderCheckCtrl();
+        GetFolderCheckCtrl();
+    }
+#endif
 
     std::string m_root;
     std::string m_font;
@@ -213,15 +228,7 @@ void CrashSafetyTest::Sweep(const std::string& name, int callPointCount, int min
 #else
     REQUIRE_FONT(installed, name + ".otf");
     REQUIRE_FONT(release, name + ".rev.otf");
-    m_font = "D:\\Fonts\\" + name + ".otf";
-    std::string error;
-    const Bytes diff = paproducer::MakeDifference(installed, release, &error);
-    ASSERT_FALSE(diff.empty()) << error;
-    m_old = installed;
-    m_revision = static_cast<int>(testdata::GetU32(diff, 36));
-    WriteHost(sim::HostPath((std::string(kHost) + name + ".pa").c_str()), diff);
-    ReleaseFolderCheckCtrl();
-    GetFolderCheckCtrl();  // the children start with the search done
+    ASSERT_NO_FATAL_FAILURE(UseRelease(name, installed, release));  // the children start with the search done
 
     // A clean run: the new bytes, the number of calls and the duration.
     // The shortest of three, so that the moments fall inside a run.
@@ -299,15 +306,7 @@ TEST_F(CrashSafetyTest, TheCompletionKilledAtEveryCallLeavesTheFontOldOrNewAndNo
     const std::string name = "Sorame-Gothic-Pro-W3";
     REQUIRE_FONT(installed, name + ".otf");
     REQUIRE_FONT(release, name + ".rev.otf");
-    m_font = "D:\\Fonts\\" + name + ".otf";
-    std::string error;
-    const Bytes diff = paproducer::MakeDifference(installed, release, &error);
-    ASSERT_FALSE(diff.empty()) << error;
-    m_old = installed;
-    m_revision = static_cast<int>(testdata::GetU32(diff, 36));
-    WriteHost(sim::HostPath((std::string(kHost) + name + ".pa").c_str()), diff);
-    ReleaseFolderCheckCtrl();
-    GetFolderCheckCtrl();
+    ASSERT_NO_FATAL_FAILURE(UseRelease(name, installed, release));
     Restore();
     sim::HoldFileElsewhere(m_font);
     {
